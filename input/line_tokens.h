@@ -1,0 +1,31 @@
+// Splits one input line in place into tokens separated by blanks and tabs,
+// writing a NUL over the character that ends each token.
+#pragma once
+#include <cstdint>
+
+class LineTokens {
+ public:
+  static constexpr int32_t kTokenRoom = 30000;
+
+  LineTokens();
+  ~LineTokens();
+  LineTokens(const LineTokens&) = delete;
+  LineTokens& operator=(const LineTokens&) = delete;
+
+  // Fills token[] and length[] for the first count tokens and returns count.
+  // The NUL of a token that reaches the end of the range is written at
+  // line[line_length], so the buffer must have that byte.
+  int32_t split(char* line, int32_t line_length);
+
+  int32_t capacity = 120000;
+  int32_t* buffer = nullptr;  // 120000 int32 from malloc; unused
+  char** token;               // kTokenRoom entries, grown for longer lines
+  int32_t* length;
+
+ private:
+  char* token_room_[kTokenRoom];
+  int32_t length_room_[kTokenRoom];
+  int32_t room_ = kTokenRoom;
+  bool grown_ = false;
+  void grow();
+};

@@ -1,0 +1,3 @@
+#include "setup/entry_point.h"
+
+int palvane_main(int, char**) { return 0; }

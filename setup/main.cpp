@@ -1,0 +1,3 @@
+#include "setup/entry_point.h"
+
+int main(int argc, char** argv) { return palvane_main(argc, argv); }
