@@ -1,0 +1,15 @@
+// The texts main prints around the analysis: the start-up banner, the
+// "Options in effect" echo, the .options file content and the total time.
+#pragma once
+#include <sys/time.h>
+
+#include <string>
+
+// The banner, from its leading newline to the end of the notice block.
+std::string banner_text();
+// The settings echo as the current RunSettings give it.
+std::string settings_echo_text();
+// The .options file: an empty line, then every argument followed by a blank.
+std::string options_file_text(int argc, char** argv);
+// The total-time line for clock readings taken before and after the analysis.
+std::string total_time_text(const timeval& before, const timeval& after);
