@@ -55,10 +55,18 @@ namespace ChromosomeTable {
 extern int32_t count;  // chromosomes so far; chromosomes + 1 after the input
 extern std::vector<int32_t> cumulative;  // 256 entries, grown for more chromosomes
 extern std::vector<int32_t> markers;
+// Closes chromosome k with its marker count: markers[k] = n and
+// cumulative[k] = cumulative[k - 1] + n, growing both tables when k is past them.
+void close_entry(int32_t k, int32_t n);
 }  // namespace ChromosomeTable
 
 extern std::atomic<int32_t> variants_read;  // lines taken from the queue, header lines included
 extern std::atomic<int32_t> variants_kept;  // variants retained so far
+
+// Returns the whole store to its state before the reader starts: matrix and
+// arrays released, SampleNames::count -1, the table and both counters at 0.
+// The reader runs once per process, so only tests call this.
+void reset_genotype_store();
 
 // Allele character -> 0 ("0"), 1 ("1" to "3") or 16 (anything else).
 extern const int8_t genotype_code_table[256];

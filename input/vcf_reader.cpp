@@ -1,0 +1,269 @@
+// The VCF reader: takes the lines of the line queue in file order, reads the
+// column-header line into SampleNames, and for each data line checks its
+// form, packs its genotypes, applies the variant filters and records the
+// variants it keeps.
+#include "input/vcf_reader.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "input/genotype_store.h"
+#include "input/line_queue.h"
+#include "input/line_tokens.h"
+#include "setup/id_table.h"
+#include "setup/run_settings.h"
+
+namespace {
+const char kDetail[] = "      -  ";
+constexpr int32_t kFixedColumns = 9;  // CHROM .. FORMAT; samples start at column 10
+
+// Format errors of the input, on standard output, each ending the process.
+[[noreturn]] void fail_format_not_gt() {
+  printf("Error: Bad or not supported VCF format. Column 8 should start with 'GT' field.%c\n", ' ');
+  exit(1);
+}
+
+[[noreturn]] void fail_column_count(int32_t expected, int32_t found) {
+  printf("Error: VCF file seems corrupted. Expected %d items in line but got %d\n", expected, found);
+  exit(2);
+}
+
+[[noreturn]] void fail_data_before_header(int32_t line_number) {
+  printf("Error: VCF file seems corrupted. Data line %d comes before the column header line\n",
+         line_number);
+  exit(1);
+}
+
+[[noreturn]] void fail_second_header(int32_t line_number) {
+  printf("Error: VCF file seems corrupted. Second column header line at line %d\n", line_number);
+  exit(1);
+}
+
+[[noreturn]] void fail_short_header(int32_t found) {
+  printf("Error: VCF file seems corrupted. Column header line has %d items but needs at least %d\n",
+         found, kFixedColumns);
+  exit(1);
+}
+
+// Position of the last retained variant, for the distance filter; kept
+// across chromosome changes.
+int32_t last_kept_pos = 0;
+int32_t current_markers = 0;  // retained variants of the current chromosome
+char last_chrom[sizeof(VariantRecord::chrom)] = "-";
+int32_t max_missing_count = -1;
+int32_t kept = 0;  // variants retained so far
+bool header_seen = false;
+
+// One token record serves every line: it is only ever used by this thread.
+LineTokens* tokens = nullptr;
+
+std::vector<int32_t> sample_selected;
+int32_t selected_count = 0;
+
+struct GenotypeTally {
+  int32_t missing = 0;
+  int32_t called = 0;
+  int32_t alt = 0;  // non-reference alleles of the called genotypes
+};
+
+// Shifts each sample's code of this variant into its byte of the row. A
+// column's first and third characters are its alleles; a one-character
+// column is a haploid call, counted as homozygous so that its frequency
+// weighs like a diploid one.
+GenotypeTally pack_genotypes(uint8_t* row, char* const* column, const int32_t* width,
+                             int32_t samples) {
+  GenotypeTally tally;
+  for (int32_t s = 0; s < samples; ++s) {
+    const unsigned char* g = reinterpret_cast<const unsigned char*>(column[s]);
+    int32_t sum;
+    if (width[s] >= 3) {
+      sum = genotype_code_table[g[0]] + genotype_code_table[g[2]];
+    } else if (width[s] == 1) {
+      sum = 2 * genotype_code_table[g[0]];
+    } else {
+      sum = 32;  // an empty or two-character column is no call
+    }
+    int32_t code;
+    if (sum & 0x30) {
+      ++tally.missing;
+      code = 3;
+    } else {
+      code = sum;
+      ++tally.called;
+      tally.alt += sum;
+    }
+    row[s] = static_cast<uint8_t>((row[s] << 2) | code);
+  }
+  return tally;
+}
+
+// Removes the codes just packed, leaving the row as it was before the line.
+void unpack_genotypes(uint8_t* row, int32_t samples) {
+  for (int32_t s = 0; s < samples; ++s) row[s] = static_cast<uint8_t>(row[s] >> 2);
+}
+
+void read_column_header(const char* line, int32_t length, int32_t ntok) {
+  int32_t line_number = variants_read.load(std::memory_order_relaxed);
+  if (header_seen) fail_second_header(line_number);
+  if (ntok < kFixedColumns) fail_short_header(ntok);
+
+  // The names must outlive the line buffer, so they live in a copy of it.
+  char* header = static_cast<char*>(malloc(static_cast<size_t>(length) + 1));
+  if (header == nullptr) fail_allocation(static_cast<int64_t>(length) + 1);
+  memcpy(header, line, static_cast<size_t>(length));
+  header[length] = '\0';
+  int32_t count = ntok - kFixedColumns;
+  size_t table_bytes = sizeof(char*) * static_cast<size_t>(count > 0 ? count : 1);
+  char** names = static_cast<char**>(malloc(table_bytes));
+  if (names == nullptr) fail_allocation(static_cast<int64_t>(table_bytes));
+  for (int32_t s = 0; s < count; ++s) names[s] = header + (tokens->token[kFixedColumns + s] - line);
+  SampleNames::header = header;
+  SampleNames::names = names;
+  SampleNames::count = count;
+
+  printf("%s Number of samples: %d\n\n", kDetail, count);
+  GenotypeMatrix::allocate();
+  if (RunSettings::subset_flag > 0) mark_selected_samples();
+
+  float missing_allowed = static_cast<float>(count) * RunSettings::max_missing_rate;
+  max_missing_count = static_cast<int32_t>(static_cast<double>(missing_allowed) + 0.5);
+  printf("%s Excluding variants with missing rate > %.3f (%d samples)\n\n", kDetail,
+         static_cast<double>(RunSettings::max_missing_rate), max_missing_count);
+  // Written as two ordered tests so that a min_maf that is not a number prints nothing.
+  if (RunSettings::min_maf < -1.0 || RunSettings::min_maf > -1.0)
+    printf("%s Excluding variants with allele frequency  < %.3f\n\n", kDetail,
+           RunSettings::min_maf);
+  if (RunSettings::min_distance > 0)
+    printf("%s Excluding variants closer than %d base pairs\n\n", kDetail,
+           RunSettings::min_distance);
+  header_seen = true;
+}
+
+void record_retained_variant(int32_t pos, const char* chrom, double maf) {
+  last_kept_pos = pos;
+  VariantRecord record{};
+  record.pos = pos;
+  memcpy(record.chrom, chrom, strnlen(chrom, sizeof(record.chrom) - 1));
+  variant_records.append(record);
+  allele_freqs.append(static_cast<float>(maf));
+
+  // The first retained variant always opens chromosome 1, whatever its name.
+  if (ChromosomeTable::count == 0 || strcmp(record.chrom, last_chrom) != 0) {
+    printf("%s Reading chromosome %s (pos=%d)\n", kDetail, record.chrom, kept);
+    memcpy(last_chrom, record.chrom, sizeof(last_chrom));
+    if (ChromosomeTable::count > 0)
+      ChromosomeTable::close_entry(ChromosomeTable::count, current_markers);
+    current_markers = 0;
+    ++ChromosomeTable::count;
+  }
+  ++current_markers;
+  ++kept;
+  variants_kept.store(kept, std::memory_order_release);
+}
+
+void read_data_line(int32_t ntok) {
+  if (!header_seen) fail_data_before_header(variants_read.load(std::memory_order_relaxed));
+  const int32_t samples = SampleNames::count;
+  RunSettings::people_count = samples;
+  if (kept >= GenotypeMatrix::capacity) GenotypeMatrix::grow();
+
+  char* const* column = tokens->token;
+  const int32_t* width = tokens->length;
+  if (ntok >= kFixedColumns && (column[8][0] != 'G' || column[8][1] != 'T')) fail_format_not_gt();
+  if (ntok != samples + kFixedColumns) fail_column_count(samples + kFixedColumns, ntok);
+
+  int32_t pos = static_cast<int32_t>(strtol(column[1], nullptr, 10));
+  // int32 difference with wrap-around, as the positions are int32.
+  int32_t distance = static_cast<int32_t>(static_cast<uint32_t>(pos) -
+                                          static_cast<uint32_t>(last_kept_pos));
+  if (distance > 0 && distance < RunSettings::min_distance) return;
+
+  uint8_t* row = GenotypeMatrix::rows[kept / 2];
+  GenotypeTally tally =
+      pack_genotypes(row, column + kFixedColumns, width + kFixedColumns, samples);
+
+  // Single-precision frequency, widened; a variant without a called
+  // genotype has none and is rejected by the frequency test.
+  double maf = 0.0;
+  bool rejected = tally.called == 0;
+  if (!rejected) {
+    float af = static_cast<float>(tally.alt) / static_cast<float>(tally.called + tally.called);
+    double widened = static_cast<double>(af);
+    maf = widened > 0.5 ? 1.0 - widened : widened;
+    if (maf > RunSettings::max_maf || RunSettings::min_maf > maf) rejected = true;
+  }
+  if (tally.missing > max_missing_count) rejected = true;
+  // One draw for every line that gets here, whatever the tests above decided.
+  if (RunSettings::thin_level > 0 && lrand48() % 1024 > RunSettings::thin_level) rejected = true;
+
+  if (rejected) {
+    unpack_genotypes(row, samples);
+    return;
+  }
+  record_retained_variant(pos, column[0], maf);
+}
+}  // namespace
+
+void start_vcf_reading() {
+  variants_read.store(0, std::memory_order_release);
+  memcpy(last_chrom, "-", 2);
+  kept = 0;
+  allele_freqs.reset(256000);
+  SampleNames::count = -1;
+  // In a run these already hold their initial values (the reader runs once).
+  last_kept_pos = 0;
+  current_markers = 0;
+  max_missing_count = -1;
+  header_seen = false;
+  if (tokens == nullptr) tokens = new LineTokens();
+}
+
+void process_vcf_line(char* line, int32_t length) {
+  variants_read.store(variants_read.load(std::memory_order_relaxed) + 1,
+                      std::memory_order_release);
+  if (length > 0 && line[0] == '#') {
+    if (length > 1 && line[1] == '#') return;  // meta line
+    read_column_header(line, length, tokens->split(line, length));
+    return;
+  }
+  read_data_line(tokens->split(line, length));
+}
+
+void finish_vcf_input() {
+  if (ChromosomeTable::count > 0) {
+    ChromosomeTable::close_entry(ChromosomeTable::count, current_markers);
+    ++ChromosomeTable::count;
+  }
+  for (int32_t k = 1; k < ChromosomeTable::count; ++k)
+    printf("%s Chromosome %3d    Markers %8d    Cumulative %8d\n", kDetail, k,
+           ChromosomeTable::markers[k], ChromosomeTable::cumulative[k]);
+  GenotypeMatrix::nvars = kept;
+}
+
+void vcf_reader_job(ThreadSlot*, Job*) {
+  start_vcf_reading();
+  while (true) {
+    LineEntry entry = line_queue.getdata();
+    if (entry.sequence < 0) break;  // the end marker stays queued
+    process_vcf_line(entry.line, entry.length);
+    free(entry.line);
+    line_queue.dequeue();
+  }
+  finish_vcf_input();
+}
+
+void mark_selected_samples() {
+  int32_t count = SampleNames::count > 0 ? SampleNames::count : 0;
+  sample_selected.assign(static_cast<size_t>(count), 0);
+  selected_count = 0;
+  for (int32_t s = 0; s < count; ++s) {
+    bool listed = RunSettings::subset_table != nullptr &&
+                  RunSettings::subset_table->lookup(SampleNames::names[s]) != -1;
+    sample_selected[s] = listed ? 1 : 0;
+    selected_count += sample_selected[s];
+  }
+  for (int32_t s = 0; s < count; ++s) fprintf(stderr, "%d ", sample_selected[s]);
+  fprintf(stderr, " (%d)\n\n", selected_count);
+}
