@@ -1,6 +1,7 @@
 // The pair worker job and the tables it sets up.
 #pragma once
 #include <semaphore.h>
+
 #include <atomic>
 #include <cstdint>
 
@@ -16,3 +17,24 @@ void pair_job(ThreadSlot* slot, Job* job);
 void build_pair_ibs_table(uint32_t* table);
 // Index of the first of the count strings equal to name, or -1.
 int32_t find_string_index(const char* name, char** strings, int32_t count);
+
+// One worker's share of all pairs of samples. The pairs (i, j), i < j, are
+// numbered 0, 1, 2, ... in the order (0,1), (0,2), (1,2), (0,3), (1,3), ...;
+// worker w of W owns the pairs whose number mod W is w, and walks them in
+// that order. No pairs when W < 1, w is outside 0 .. W-1 or samples < 2.
+class WorkerPairs {
+ public:
+  WorkerPairs(int32_t samples, int32_t worker_index, int32_t worker_count);
+  // Writes up to max of the next pairs to first[] and second[] (first < second);
+  // returns how many, 0 once every pair has been handed out.
+  int32_t next(int32_t* first, int32_t* second, int32_t max);
+
+ private:
+  int32_t samples_;
+  int32_t step_;
+  int64_t i_ = 0;  // the next pair (i_, j_), i_ < j_
+  int32_t j_ = 1;
+  void advance(int32_t by);
+};
+
+constexpr int32_t kProgressEvery = 2000;  // own pairs between two progress lines
