@@ -12,6 +12,9 @@ extern int32_t nvars;     // retained variants
 extern int32_t npeople;   // samples + 1
 }  // namespace GenotypeMatrixTransposed
 
+// Whole mebibytes (rounded down) of an npeople x nvars block, sized in 64 bits.
+int32_t transposed_matrix_megabytes(int32_t npeople, int32_t nvars);
+
 // Builds the transposed matrix and prints the pre-processing duration since `start`.
 void build_transposed_matrix(const timeval& start);
 
