@@ -1,0 +1,151 @@
+// The pair scans as the pair worker sees them: run a kernel, then write the
+// pair's segment lines and its .ibd row.
+#include "ibd/pair_scan.h"
+
+#include <algorithm>
+#include <array>
+
+#include "ibd/ibs_thresholds.h"
+#include "ibd/output_buffer.h"
+#include "ibd/pair_scan_kernels.h"
+#include "ibd/transposed_matrix.h"
+#include "input/genotype_store.h"
+#include "setup/run_settings.h"
+
+namespace {
+
+constexpr char kTolerantRow[] =
+    "%18s %18s %8d %8d %12.6f %15d %10.0f %9.6f %15d %10.0f %9.6f\n";
+// The merging and strict scans add two columns that hold no measure: "NA".
+constexpr char kTwoExtraColumnsRow[] =
+    "%18s %18s %8d %8d %12.6f %15d %10.0f %9.6f %15d %10.0f %9.6f %12s %7s\n";
+
+// Below this many pairs a batch goes to the plain kernel: a vector kernel
+// scans a whole group of lanes whatever the number of pairs in it.
+constexpr int32_t kMinVectorBatch = 4;
+
+enum class RowShape { tolerant, two_extra_columns };
+
+// Segment lists reused from pair to pair, so that scanning allocates only
+// while a list grows.
+thread_local SegmentList pair_segments;
+thread_local std::array<SegmentList, kMaxBatchPairs> batch_segments;
+
+void write_segments(PairScanContext* context, int32_t a, int32_t b,
+                    const SegmentList& segments) {
+  for (const IbdSegment& s : segments) {
+    context->chromosome = s.chromosome;
+    write_segment(context, s.type, a, b, s.start, s.end);
+  }
+}
+
+void write_row(PairScanContext* context, int32_t nvars, int32_t a, int32_t b,
+               const PairScanTotals& t, RowShape shape) {
+  const double ibd2 = static_cast<double>(t.sum2) / nvars;
+  const double ibd1 = std::max(static_cast<double>(t.sum1) / nvars - ibd2, 0.0);
+  const double ibd0 = 1.0 - ibd2 - ibd1;
+  if (!(ibd1 + ibd2 >= RunSettings::report_threshold)) return;
+  const char* name_a = SampleNames::names[a];
+  const char* name_b = SampleNames::names[b];
+  if (shape == RowShape::tolerant) {
+    context->row_buffer->add_row(kTolerantRow, name_a, name_b, nvars, 0, ibd0, t.longest1,
+                                 static_cast<double>(t.segs1), ibd1, t.longest2,
+                                 static_cast<double>(t.segs2), ibd2);
+  } else {
+    context->row_buffer->add_row(kTwoExtraColumnsRow, name_a, name_b, nvars, 0, ibd0,
+                                 t.longest1, static_cast<double>(t.segs1), ibd1, t.longest2,
+                                 static_cast<double>(t.segs2), ibd2, "NA", "NA");
+  }
+}
+
+// The chromosome number a chromosome-wise scan ends on.
+int32_t last_chromosome(const ScanLayout& layout) {
+  return std::max(layout.chromosome_count, 1);
+}
+
+void report_tolerant(PairScanContext* context, const ScanLayout& layout, int32_t a, int32_t b,
+                     const PairScanTotals& t, const SegmentList* segments) {
+  context->ncommon = 0;
+  context->count_x = 0;
+  context->count_y = 0;
+  if (segments) write_segments(context, a, b, *segments);
+  context->chromosome = last_chromosome(layout);
+  context->longest_ibs1 = t.longest1;
+  context->longest_ibs2 = t.longest2;
+  write_row(context, layout.nvars, a, b, t, RowShape::tolerant);
+}
+
+SegmentList* fresh_pair_segments() {
+  if (RunSettings::report_segments <= 0) return nullptr;
+  pair_segments.clear();
+  return &pair_segments;
+}
+
+}  // namespace
+
+ScanLayout current_scan_layout(int32_t nvars) {
+  ScanLayout layout;
+  layout.cumulative = ChromosomeTable::cumulative.data();
+  layout.chromosome_count = std::min<int32_t>(
+      ChromosomeTable::count, static_cast<int32_t>(ChromosomeTable::cumulative.size()));
+  layout.nvars = nvars;
+  layout.ibd1_markers = IbdThresholds::ibd1_markers;
+  layout.ibd2_markers = IbdThresholds::ibd2_markers;
+  return layout;
+}
+
+void scan_pair(PairScanContext* context, int32_t nvars, int32_t a, int32_t b) {
+  if (RunSettings::scan_mode == 1) {
+    scan_pair_merging(context, nvars, a, b);
+    return;
+  }
+  const ScanLayout layout = current_scan_layout(nvars);
+  const uint8_t* row_a = GenotypeMatrixTransposed::rows[a];
+  const uint8_t* row_b = GenotypeMatrixTransposed::rows[b];
+  if (RunSettings::scan_mode == 2) {
+    SegmentList* segments = fresh_pair_segments();
+    const PairScanTotals t = scan_tolerant_ref(row_a, row_b, layout, segments);
+    report_tolerant(context, layout, a, b, t, segments);
+    return;
+  }
+  const PairScanTotals t = scan_strict_ref(row_a, row_b, layout);
+  write_row(context, nvars, a, b, t, RowShape::two_extra_columns);
+}
+
+void scan_pair_merging(PairScanContext* context, int32_t nvars, int32_t a, int32_t b) {
+  const ScanLayout layout = current_scan_layout(nvars);
+  SegmentList* segments = fresh_pair_segments();
+  const PairScanTotals t = scan_merging_ref(GenotypeMatrixTransposed::rows[a],
+                                            GenotypeMatrixTransposed::rows[b], layout, segments);
+  if (segments) write_segments(context, a, b, *segments);
+  context->chromosome = last_chromosome(layout);
+  write_row(context, nvars, a, b, t, RowShape::two_extra_columns);
+}
+
+void scan_pairs(PairScanContext* context, int32_t nvars, const int32_t* a, const int32_t* b,
+                int32_t n) {
+  if (RunSettings::scan_mode != 2) {
+    for (int32_t i = 0; i < n; ++i) scan_pair(context, nvars, a[i], b[i]);
+    return;
+  }
+  const ScanLayout layout = current_scan_layout(nvars);
+  const bool keep_segments = RunSettings::report_segments > 0;
+  const TolerantBatchScan vector_kernel = scan_tolerant_batch_ref;
+  const uint8_t* rows_a[kMaxBatchPairs];
+  const uint8_t* rows_b[kMaxBatchPairs];
+  PairScanTotals totals[kMaxBatchPairs];
+  for (int32_t first = 0; first < n; first += kMaxBatchPairs) {
+    const int32_t count = std::min(n - first, kMaxBatchPairs);
+    for (int32_t i = 0; i < count; ++i) {
+      rows_a[i] = GenotypeMatrixTransposed::rows[a[first + i]];
+      rows_b[i] = GenotypeMatrixTransposed::rows[b[first + i]];
+      if (keep_segments) batch_segments[i].clear();
+    }
+    const TolerantBatchScan kernel =
+        count < kMinVectorBatch ? scan_tolerant_batch_ref : vector_kernel;
+    kernel(rows_a, rows_b, count, layout, totals, keep_segments ? batch_segments.data() : nullptr);
+    for (int32_t i = 0; i < count; ++i)
+      report_tolerant(context, layout, a[first + i], b[first + i], totals[i],
+                      keep_segments ? &batch_segments[i] : nullptr);
+  }
+}
