@@ -181,6 +181,11 @@ void read_data_line(int32_t ntok) {
   if (distance > 0 && distance < RunSettings::min_distance) return;
 
   uint8_t* row = GenotypeMatrix::rows[kept / 2];
+  // A row holds no retained variant yet when kept is even, so it is all 0.
+  // Writing it first lets the kernel map fresh zeroed pages in one fault,
+  // instead of mapping the shared zero page for the packing's read and then
+  // copying it (with a TLB shootdown to every core) at the write.
+  if (kept % 2 == 0) memset(row, 0, static_cast<size_t>(samples));
   GenotypeTally tally =
       pack_genotypes(row, column + kFixedColumns, width + kFixedColumns, samples);
 

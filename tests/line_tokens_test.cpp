@@ -85,4 +85,35 @@ TEST(LineTokens, LinesBeyondTheFixedRoomGrowTheRecord) {
   EXPECT_STREQ(tokens->token[1], "y");
 }
 
+// The chunked split must give exactly the plain split's tokens and NULs on
+// lines of every length around the 64-byte chunks, over a small alphabet
+// rich in separators.
+TEST(LineTokens, ChunkedSplitMatchesThePlainOne) {
+  const char alphabet[] = {' ', '\t', '\n', 'a', '0', '/', '\0', '\r'};
+  uint64_t state = 12345;
+  auto next = [&state] {
+    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+    return static_cast<uint32_t>(state >> 33);
+  };
+  auto fast = std::make_unique<LineTokens>();
+  auto plain = std::make_unique<LineTokens>();
+  for (int round = 0; round < 4000; ++round) {
+    int32_t n = static_cast<int32_t>(next() % 300);
+    std::string text(static_cast<size_t>(n) + 1, '#');
+    int weight = 1 + static_cast<int>(next() % 7);  // how often a separator comes
+    for (int32_t i = 0; i < n; ++i) {
+      text[i] = next() % 8 < static_cast<uint32_t>(weight) ? alphabet[next() % 3]
+                                                           : alphabet[3 + next() % 5];
+    }
+    std::string a = text, b = text;
+    int32_t count = fast->split(a.data(), n);
+    ASSERT_EQ(count, plain->split_plain(b.data(), n)) << "round " << round;
+    ASSERT_EQ(a, b) << "round " << round;
+    for (int32_t i = 0; i < count; ++i) {
+      ASSERT_EQ(fast->token[i] - a.data(), plain->token[i] - b.data()) << "round " << round;
+      ASSERT_EQ(fast->length[i], plain->length[i]) << "round " << round;
+    }
+  }
+}
+
 }  // namespace
