@@ -17,8 +17,7 @@ ThreadSlot::ThreadSlot() {
 }
 
 // pthread calls return their error instead of setting errno; perror needs it there.
-static void lock_jobs(ThreadSlot* slot) {
-  int rc = pthread_mutex_lock(&slot->queue.jobs_lock);
+static void stop_on_mutex_failure(int rc) {
   if (rc != 0) {
     errno = rc;
     perror("mutex");
@@ -26,13 +25,12 @@ static void lock_jobs(ThreadSlot* slot) {
   }
 }
 
+static void lock_jobs(ThreadSlot* slot) {
+  stop_on_mutex_failure(pthread_mutex_lock(&slot->queue.jobs_lock));
+}
+
 static void unlock_jobs(ThreadSlot* slot) {
-  int rc = pthread_mutex_unlock(&slot->queue.jobs_lock);
-  if (rc != 0) {
-    errno = rc;
-    perror("mutex");
-    exit(1);
-  }
+  stop_on_mutex_failure(pthread_mutex_unlock(&slot->queue.jobs_lock));
 }
 
 // Reads one 4-byte token. A read of 0 bytes is repeated, a short read is

@@ -4,6 +4,7 @@
 // variants it keeps.
 #include "input/vcf_reader.h"
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -104,6 +105,17 @@ void unpack_genotypes(uint8_t* row, int32_t samples) {
   for (int32_t s = 0; s < samples; ++s) row[s] = static_cast<uint8_t>(row[s] >> 2);
 }
 
+// The most missing genotypes a kept variant may have: samples x rate in
+// single precision, rounded. A rate so large (or not a number) that the count
+// passes the int32 range allows every sample to be missing, rather than
+// converting to a negative count that would reject every variant.
+int32_t missing_count_limit(int32_t samples, float rate) {
+  double rounded = static_cast<double>(static_cast<float>(samples) * rate) + 0.5;
+  if (!(rounded < 2147483648.0)) return INT32_MAX;
+  if (rounded <= -2147483649.0) return INT32_MIN;
+  return static_cast<int32_t>(rounded);
+}
+
 void read_column_header(const char* line, int32_t length, int32_t ntok) {
   int32_t line_number = variants_read.load(std::memory_order_relaxed);
   if (header_seen) fail_second_header(line_number);
@@ -127,8 +139,7 @@ void read_column_header(const char* line, int32_t length, int32_t ntok) {
   GenotypeMatrix::allocate();
   if (RunSettings::subset_flag > 0) mark_selected_samples();
 
-  float missing_allowed = static_cast<float>(count) * RunSettings::max_missing_rate;
-  max_missing_count = static_cast<int32_t>(static_cast<double>(missing_allowed) + 0.5);
+  max_missing_count = missing_count_limit(count, RunSettings::max_missing_rate);
   printf("%s Excluding variants with missing rate > %.3f (%d samples)\n\n", kDetail,
          static_cast<double>(RunSettings::max_missing_rate), max_missing_count);
   // Written as two ordered tests so that a min_maf that is not a number prints nothing.

@@ -108,7 +108,6 @@ void check_whole_number(const char* option, const std::optional<std::string>& wo
 void refuse_unservable_values(const GivenWords& given) {
   check_text_length("--file", given.file, kMaxTextLength);
   check_text_length("--ped", given.ped, kMaxTextLength);
-  check_text_length("--out", given.out, kMaxTextLength);
   check_text_length("--out", given.out, kMaxOutputPrefixLength);
   check_text_length("--vcf", given.vcf, kMaxTextLength);
   check_whole_number("--buffer", given.buffer, 1, kMaxBufferSize);
@@ -130,41 +129,38 @@ void refuse_unservable_values(const GivenWords& given) {
   check_text_length("--pair", given.pair2, kMaxTextLength);
 }
 
+// Looks a text option up: its word is kept for the checks and copied into the setting.
+void take_text(options& opts, const char* name, std::optional<std::string>& given, char* setting) {
+  if (!opts.check_option(name, 1)) return;
+  given = opts.value[0];
+  copy_text(setting, opts.value[0]);
+}
+
+// Looks a strtol option up: its word is kept for the checks and stored as an int32.
+void take_whole_number(options& opts, const char* name, std::optional<std::string>& given,
+                       int32_t& setting) {
+  if (!opts.check_option(name, 1)) return;
+  given = opts.value[0];
+  setting = to_int32(opts.value[0]);
+}
+
 }  // namespace
 
 void apply_options(options& opts) {
   GivenWords given;
   const char* const* value = opts.value;
   // Fixed lookup order: where two options write one setting, the later row wins.
-  if (opts.check_option("--file", 1)) {
-    given.file = value[0];
-    copy_text(input_path, value[0]);
-  }
-  if (opts.check_option("--ped", 1)) {
-    given.ped = value[0];
-    copy_text(input_path, value[0]);
-  }
-  if (opts.check_option("--out", 1)) {
-    given.out = value[0];
-    copy_text(output_prefix, value[0]);
-  }
-  if (opts.check_option("--vcf", 1)) {
-    given.vcf = value[0];
-    copy_text(input_path, value[0]);
-  }
-  if (opts.check_option("--buffer", 1)) {
-    given.buffer = value[0];
-    buffer_size = to_int32(value[0]);
-  }
+  take_text(opts, "--file", given.file, input_path);
+  take_text(opts, "--ped", given.ped, input_path);
+  take_text(opts, "--out", given.out, output_prefix);
+  take_text(opts, "--vcf", given.vcf, input_path);
+  take_whole_number(opts, "--buffer", given.buffer, buffer_size);
   if (opts.check_option("--cpu", 1)) {
     given.cpu = value[0];
     WholeNumber cpu = read_whole_number(value[0]);
     if (cpu.fits_int32) thread_count = static_cast<int32_t>(static_cast<int64_t>(cpu.number) + 2);
   }
-  if (opts.check_option("--people", 1)) {
-    given.people = value[0];
-    people_count = to_int32(value[0]);
-  }
+  take_whole_number(opts, "--people", given.people, people_count);
   if (opts.check_option("--ibs1", 1)) {
     ibd1_threshold = std::strtod(value[0], nullptr) * 0.001;
     ibd2_threshold = 0.0;
@@ -187,10 +183,7 @@ void apply_options(options& opts) {
   if (opts.check_option("--report-ibd", 1)) report_threshold = std::strtod(value[0], nullptr);
   if (opts.check_option("--maf", 1)) min_maf = std::strtod(value[0], nullptr);
   if (opts.check_option("--maxmaf", 1)) max_maf = std::strtod(value[0], nullptr);
-  if (opts.check_option("--mindist", 1)) {
-    given.mindist = value[0];
-    min_distance = to_int32(value[0]);
-  }
+  take_whole_number(opts, "--mindist", given.mindist, min_distance);
   if (opts.check_option("--thin", 1)) {
     given.thin = value[0];
     double product = std::strtod(value[0], nullptr) * 1024.0;
@@ -199,15 +192,9 @@ void apply_options(options& opts) {
   if (opts.check_option("--missing", 1)) {
     max_missing_rate = static_cast<float>(std::strtod(value[0], nullptr));
   }
-  if (opts.check_option("--nvar", 1)) {
-    given.nvar = value[0];
-    variant_capacity = to_int32(value[0]);
-  }
+  take_whole_number(opts, "--nvar", given.nvar, variant_capacity);
   if (opts.check_option("--segments", 0)) report_segments = 1;
-  if (opts.check_option("--error", 1)) {
-    given.error = value[0];
-    scan_mode = to_int32(value[0]);
-  }
+  take_whole_number(opts, "--error", given.error, scan_mode);
   if (opts.check_option("--pair", 2)) {
     given.pair1 = value[0];
     given.pair2 = value[1];

@@ -125,7 +125,7 @@ TEST(Cli, UnservableValuesAreRefusedBeforeAnyOutput) {
       {{"--file", t256}, "--file", t256, "at most 255 characters"},
       {{"--ped", t256}, "--ped", t256, "at most 255 characters"},
       {{"--vcf", t256}, "--vcf", t256, "at most 255 characters"},
-      {{"--out", t256}, "--out", t256, "at most 255 characters"},
+      {{"--out", t256}, "--out", t256, "at most 246 characters"},
       {{"--out", t247}, "--out", t247, "at most 246 characters"},
       {{"--pair", "A", t256}, "--pair", t256, "at most 255 characters"},
       {{"--pair", t256, "B"}, "--pair", t256, "at most 255 characters"},

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -125,6 +127,15 @@ TEST_F(VcfReaderTest, HeaderLinesAnnounceSamplesMatrixAndFilters) {
   ASSERT_EQ(variants_kept.load(), 1);
   EXPECT_EQ(variant_records.data[0].pos, 2000);
   EXPECT_EQ(RunSettings::people_count, 100);
+
+  // Rates whose allowed count passes the int32 range allow every missing call.
+  for (float rate : {1e10f, std::numeric_limits<float>::infinity(), std::nanf("")}) {
+    RunSettings::max_missing_rate = rate;
+    restart();
+    feed(header_line(100) + data_line("1", 1000, calls(99, "./.", {"0/1"})));
+    EXPECT_NE(output().find("(2147483647 samples)\n"), std::string::npos) << rate;
+    EXPECT_EQ(variants_kept.load(), 1) << rate;
+  }
 }
 
 TEST_F(VcfReaderTest, GenotypeCodesIncludingHaploidCalls) {
