@@ -3,7 +3,7 @@
 // destroyed at exit in the reverse order of its exit handler's registration.
 #include <xmmintrin.h>
 
-#include <iostream>
+#include <ios>
 #include <map>
 #include <string>
 #include <vector>

@@ -9,12 +9,15 @@
 #include <cstdio>
 #include <cstdlib>
 
-ThreadSlot::ThreadSlot() {
-  if (pthread_mutex_init(&queue.jobs_lock, nullptr) != 0) {
+// The job list is built before the slot's block ring, its mutex included.
+jobque::jobque() {
+  if (pthread_mutex_init(&jobs_lock, nullptr) != 0) {
     fputs("Mutex init failed\n", stderr);
     exit(1);
   }
 }
+
+ThreadSlot::ThreadSlot() = default;
 
 // pthread calls return their error instead of setting errno; perror needs it there.
 static void stop_on_mutex_failure(int rc) {

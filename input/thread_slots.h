@@ -28,13 +28,14 @@ constexpr int32_t kTokenJob = 1;   // pipe token: a job was posted
 constexpr int32_t kTokenEnd = -1;  // pipe token: end the thread
 
 struct jobque {
+  jobque();  // initialises jobs_lock; "Mutex init failed\n" and exit 1 on failure
   Job jobs[kMaxJobs];
   std::atomic<int32_t> njobs{0};  // read without the lock by the worker's first test
   pthread_mutex_t jobs_lock;
 };
 
 struct ThreadSlot {
-  ThreadSlot();  // initialises jobs_lock; "Mutex init failed\n" and exit 1 on failure
+  ThreadSlot();
 
   pthread_t thread{};
   int32_t index = 0;
