@@ -2,6 +2,7 @@
 
 #include <sys/time.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -13,7 +14,7 @@
 #include "setup/run_settings.h"
 
 uint32_t pair_ibs_table[256];
-std::atomic<int32_t> pairs_done{0};
+std::atomic<int64_t> pairs_done{0};
 sem_t pair_done_sem;
 
 namespace {
@@ -63,7 +64,10 @@ void scan_worker_pairs(PairScanContext* context, int32_t samples, int32_t nvars,
   WorkerPairs deal(samples, worker_index, worker_count);
   int32_t first[kPairBatch];
   int32_t second[kPairBatch];
-  while (const int32_t count = deal.next(first, second, kPairBatch)) {
+  // A batch never runs past the next progress line, so the line follows its
+  // 2000th pair at once and the rate covers exactly those pairs.
+  while (const int32_t count =
+             deal.next(first, second, std::min(kPairBatch, kProgressEvery - own))) {
     scan_pairs(context, nvars, first, second, count);
     for (int32_t k = 0; k < count; ++k) {
       ++own;

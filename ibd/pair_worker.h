@@ -10,7 +10,9 @@ struct Job;
 
 // Per pair index: present count (bits 0-3), IBS >= 1 count (bits 4-7), IBS2 count (bits 8-11).
 extern uint32_t pair_ibs_table[256];
-extern std::atomic<int32_t> pairs_done;
+// Pairs scanned by all workers; 64 bits, as N(N-1)/2 passes the int32 range
+// from 65537 samples on.
+extern std::atomic<int64_t> pairs_done;
 extern sem_t pair_done_sem;  // posted once by every pair job after its last append
 
 void pair_job(ThreadSlot* slot, Job* job);

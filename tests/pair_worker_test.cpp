@@ -188,6 +188,24 @@ TEST_F(PairJobTest, ConcurrentWorkersScanEveryPairOnceWithProgress) {
   for (const auto& slot : slots) EXPECT_EQ(slot->done.load(), 1);
 }
 
+TEST_F(PairJobTest, ProgressCountGoesOnPastTheInt32Range) {
+  // Beyond 65536 samples the pairs outnumber int32; the percentage stays positive.
+  std::vector<std::string> names;
+  for (int i = 0; i < 64; ++i) names.push_back("id" + std::to_string(i));
+  set_samples(names);  // 2016 pairs: one progress line
+  const int64_t before = INT32_MAX - 1000;
+  pairs_done = before;
+  ThreadSlot slot;
+  Job job;
+  job.worker_count = 1;
+  testing::internal::CaptureStdout();
+  pair_job(&slot, &job);
+  const std::string out = testing::internal::GetCapturedStdout();
+  ASSERT_EQ(sem_trywait(&pair_done_sem), 0);
+  EXPECT_EQ(pairs_done.load(), before + 2016);
+  EXPECT_EQ(occurrences(out, " - 106522055.9% completed"), 1u) << out;
+}
+
 TEST_F(PairJobTest, NamedPair) {
   set_samples({"x", "y", "z", "x"});
   RunSettings::pair_mode = 1;
