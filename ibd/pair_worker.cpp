@@ -67,15 +67,15 @@ void scan_worker_pairs(PairScanContext* context, int32_t samples, int32_t nvars,
   // A batch never runs past the next progress line, so the line follows its
   // 2000th pair at once and the rate covers exactly those pairs.
   while (const int32_t count =
-             deal.next(first, second, std::min(kPairBatch, kProgressEvery - own))) {
+             deal.next(first, second, std::min(kPairBatch, kProgressPairs - own))) {
     scan_pairs(context, nvars, first, second, count);
     for (int32_t k = 0; k < count; ++k) {
       ++own;
       pairs_done.fetch_add(1, std::memory_order_acq_rel);
-      if (own < kProgressEvery) continue;
+      if (own < kProgressPairs) continue;
       const double elapsed = elapsed_ms(start);
       const double done = pairs_done.load(std::memory_order_acquire);
-      printf(kProgressLine, (done + 1e-9) * 100.0 * per_pair, kProgressEvery / elapsed * 1000.0);
+      printf(kProgressLine, (done + 1e-9) * 100.0 * per_pair, kProgressPairs / elapsed * 1000.0);
       gettimeofday(&start, nullptr);
       own = 0;
     }

@@ -39,4 +39,4 @@ class WorkerPairs {
   void advance(int32_t by);
 };
 
-constexpr int32_t kProgressEvery = 2000;  // own pairs between two progress lines
+constexpr int32_t kProgressPairs = 2000;  // own pairs between two progress lines
