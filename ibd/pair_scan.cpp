@@ -14,8 +14,7 @@
 
 namespace {
 
-constexpr char kTolerantRow[] =
-    "%18s %18s %8d %8d %12.6f %15d %10.0f %9.6f %15d %10.0f %9.6f\n";
+constexpr char kTolerantRow[] = "%18s %18s %8d %8d %12.6f %15d %10.0f %9.6f %15d %10.0f %9.6f\n";
 // The merging and strict scans add two columns that hold no measure: "NA".
 constexpr char kTwoExtraColumnsRow[] =
     "%18s %18s %8d %8d %12.6f %15d %10.0f %9.6f %15d %10.0f %9.6f %12s %7s\n";
@@ -31,8 +30,7 @@ enum class RowShape { tolerant, two_extra_columns };
 thread_local SegmentList pair_segments;
 thread_local std::array<SegmentList, kMaxBatchPairs> batch_segments;
 
-void write_segments(PairScanContext* context, int32_t a, int32_t b,
-                    const SegmentList& segments) {
+void write_segments(PairScanContext* context, int32_t a, int32_t b, const SegmentList& segments) {
   for (const IbdSegment& s : segments) {
     context->chromosome = s.chromosome;
     write_segment(context, s.type, a, b, s.start, s.end);
@@ -52,16 +50,14 @@ void write_row(PairScanContext* context, int32_t nvars, int32_t a, int32_t b,
                                  static_cast<double>(t.segs1), ibd1, t.longest2,
                                  static_cast<double>(t.segs2), ibd2);
   } else {
-    context->row_buffer->add_row(kTwoExtraColumnsRow, name_a, name_b, nvars, 0, ibd0,
-                                 t.longest1, static_cast<double>(t.segs1), ibd1, t.longest2,
+    context->row_buffer->add_row(kTwoExtraColumnsRow, name_a, name_b, nvars, 0, ibd0, t.longest1,
+                                 static_cast<double>(t.segs1), ibd1, t.longest2,
                                  static_cast<double>(t.segs2), ibd2, "NA", "NA");
   }
 }
 
 // The chromosome number a chromosome-wise scan ends on.
-int32_t last_chromosome(const ScanLayout& layout) {
-  return std::max(layout.chromosome_count, 1);
-}
+int32_t last_chromosome(const ScanLayout& layout) { return std::max(layout.chromosome_count, 1); }
 
 void report_tolerant(PairScanContext* context, const ScanLayout& layout, int32_t a, int32_t b,
                      const PairScanTotals& t, const SegmentList* segments) {
@@ -130,7 +126,7 @@ void scan_pairs(PairScanContext* context, int32_t nvars, const int32_t* a, const
   }
   const ScanLayout layout = current_scan_layout(nvars);
   const bool keep_segments = RunSettings::report_segments > 0;
-  const TolerantBatchScan vector_kernel = scan_tolerant_batch_ref;
+  const TolerantBatchScan vector_kernel = tolerant_batch_kernel(active_scan_kernel());
   const uint8_t* rows_a[kMaxBatchPairs];
   const uint8_t* rows_b[kMaxBatchPairs];
   PairScanTotals totals[kMaxBatchPairs];

@@ -62,12 +62,12 @@ using TolerantBatchScan = void (*)(const uint8_t* const* rows_a, const uint8_t* 
                                    int32_t n, const ScanLayout& layout, PairScanTotals* totals,
                                    SegmentList* segments);
 
-void scan_tolerant_batch_ref(const uint8_t* const* rows_a, const uint8_t* const* rows_b,
-                             int32_t n, const ScanLayout& layout, PairScanTotals* totals,
+void scan_tolerant_batch_ref(const uint8_t* const* rows_a, const uint8_t* const* rows_b, int32_t n,
+                             const ScanLayout& layout, PairScanTotals* totals,
                              SegmentList* segments);
 // Vector kernels: call them only when scan_kernel_supported says so.
-void scan_tolerant_batch_avx2(const uint8_t* const* rows_a, const uint8_t* const* rows_b,
-                              int32_t n, const ScanLayout& layout, PairScanTotals* totals,
+void scan_tolerant_batch_avx2(const uint8_t* const* rows_a, const uint8_t* const* rows_b, int32_t n,
+                              const ScanLayout& layout, PairScanTotals* totals,
                               SegmentList* segments);
 void scan_tolerant_batch_avx512(const uint8_t* const* rows_a, const uint8_t* const* rows_b,
                                 int32_t n, const ScanLayout& layout, PairScanTotals* totals,

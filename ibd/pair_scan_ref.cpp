@@ -1,30 +1,10 @@
 // The plain pair scan kernels: one byte of each row per step, two table
 // look-ups, no call, allocation or division per byte.
-#include <algorithm>
-
 #include "ibd/pair_scan.h"
 #include "ibd/pair_scan_kernels.h"
+#include "ibd/tolerant_rules.h"
 
 namespace {
-
-// A run of length r that ends at variant P covers variants P - r + 2 .. P - 2.
-struct RunCloser {
-  int32_t threshold;
-  int32_t type;
-  int32_t* longest;
-  int32_t* sum;
-  int32_t* segs;
-  SegmentList* segments;
-
-  void close(int32_t run, int32_t position, int32_t chromosome) const {
-    *longest = std::max(*longest, run);
-    if (run > threshold) {
-      if (segments) segments->push_back({type, chromosome, position - run + 2, position - 2});
-      *sum += run;
-      *segs += 1;
-    }
-  }
-};
 
 inline int32_t pair_index(const uint8_t* row_a, const uint8_t* row_b, int32_t v) {
   return (row_a[v] << 4) + row_b[v];
@@ -35,46 +15,18 @@ inline int32_t pair_index(const uint8_t* row_a, const uint8_t* row_b, int32_t v)
 PairScanTotals scan_tolerant_ref(const uint8_t* row_a, const uint8_t* row_b,
                                  const ScanLayout& layout, SegmentList* segments) {
   PairScanTotals t;
-  const RunCloser ibd1{layout.ibd1_markers, 1, &t.longest1, &t.sum1, &t.segs1, segments};
-  const RunCloser ibd2{layout.ibd2_markers, 2, &t.longest2, &t.sum2, &t.segs2, segments};
+  const RunCloser ibd1 = ibd1_closer(layout, t, segments);
+  const RunCloser ibd2 = ibd2_closer(layout, t, segments);
   for (int32_t k = 1; k < layout.chromosome_count; ++k) {
     const int32_t s = layout.cumulative[k - 1] / 2;
     const int32_t e = layout.cumulative[k] / 2;
-    int32_t run1 = 0, run2 = 0, breaks = 0, penalty = 0;
+    TolerantRuns runs;
     for (int32_t v = s; v < e; ++v) {
       const int32_t index = pair_index(row_a, row_b, v);
-      const int32_t t2 = ibs2_run_table[index];
-      const int32_t t1 = ibs1_run_table[index];
-      run2 += t2;
-      if (t2 == 2) {
-        run1 += 2;
-        if (penalty > 0) penalty -= 1;
-        continue;
-      }
-      // An IBS2 run outlives four breaks and ends at the fifth.
-      if (++breaks > 4) {
-        ibd2.close(run2, 2 * v, k);
-        run2 = 0;
-        breaks = 0;
-      }
-      run1 += t1;
-      // A lone IBS1 break costs 70, each further one 69, and each clean byte
-      // pays 1 back; the run ends when the debt passes 231.
-      if (penalty == 0) {
-        if (t1 < 2) penalty = 70;
-      } else if (t1 == 2) {
-        penalty -= 1;
-      } else {
-        penalty += 69;
-        if (penalty > 231) {
-          ibd1.close(run1, 2 * v, k);
-          run1 = 0;
-          penalty = 0;
-        }
-      }
+      tolerant_step(runs, ibs2_run_table[index], ibs1_run_table[index], 2 * v, k, ibd1, ibd2);
     }
-    ibd1.close(run1, 2 * e, k);
-    ibd2.close(run2, 2 * e, k);
+    ibd1.close(runs.run1, 2 * e, k);
+    ibd2.close(runs.run2, 2 * e, k);
   }
   return t;
 }
@@ -82,8 +34,8 @@ PairScanTotals scan_tolerant_ref(const uint8_t* row_a, const uint8_t* row_b,
 PairScanTotals scan_merging_ref(const uint8_t* row_a, const uint8_t* row_b,
                                 const ScanLayout& layout, SegmentList* segments) {
   PairScanTotals t;
-  const RunCloser ibd1{layout.ibd1_markers, 1, &t.longest1, &t.sum1, &t.segs1, segments};
-  const RunCloser ibd2{layout.ibd2_markers, 2, &t.longest2, &t.sum2, &t.segs2, segments};
+  const RunCloser ibd1 = ibd1_closer(layout, t, segments);
+  const RunCloser ibd2 = ibd2_closer(layout, t, segments);
   const int32_t t2_half = layout.ibd2_markers / 2;
   const int32_t t2_quarter = layout.ibd2_markers / 4;
   for (int32_t k = 1; k < layout.chromosome_count; ++k) {
@@ -129,8 +81,8 @@ PairScanTotals scan_merging_ref(const uint8_t* row_a, const uint8_t* row_b,
 PairScanTotals scan_strict_ref(const uint8_t* row_a, const uint8_t* row_b,
                                const ScanLayout& layout) {
   PairScanTotals t;
-  const RunCloser ibd1{layout.ibd1_markers, 1, &t.longest1, &t.sum1, &t.segs1, nullptr};
-  const RunCloser ibd2{layout.ibd2_markers, 2, &t.longest2, &t.sum2, &t.segs2, nullptr};
+  const RunCloser ibd1 = ibd1_closer(layout, t, nullptr);
+  const RunCloser ibd2 = ibd2_closer(layout, t, nullptr);
   int32_t run1 = 0, run2 = 0;
   const int32_t bytes = layout.nvars / 2;
   for (int32_t v = 0; v < bytes; ++v) {
@@ -153,8 +105,8 @@ PairScanTotals scan_strict_ref(const uint8_t* row_a, const uint8_t* row_b,
   return t;
 }
 
-void scan_tolerant_batch_ref(const uint8_t* const* rows_a, const uint8_t* const* rows_b,
-                             int32_t n, const ScanLayout& layout, PairScanTotals* totals,
+void scan_tolerant_batch_ref(const uint8_t* const* rows_a, const uint8_t* const* rows_b, int32_t n,
+                             const ScanLayout& layout, PairScanTotals* totals,
                              SegmentList* segments) {
   for (int32_t i = 0; i < n; ++i)
     totals[i] = scan_tolerant_ref(rows_a[i], rows_b[i], layout, segments ? &segments[i] : nullptr);

@@ -1,36 +1,28 @@
 // The plain pair scans on hand-built transposed rows, and the rows and
 // segment lines that scan_pair writes from them.
+#include "ibd/pair_scan.h"
+
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
-#include <fcntl.h>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "ibd/ibs_thresholds.h"
 #include "ibd/output_buffer.h"
-#include "ibd/pair_scan.h"
 #include "ibd/pair_scan_kernels.h"
 #include "ibd/transposed_matrix.h"
 #include "input/genotype_store.h"
 #include "setup/run_settings.h"
+#include "tests/packed_rows.h"
 #include "tests/test_util.h"
 
 namespace {
 
 using Codes = std::vector<int>;
-
-// A transposed row of codes.size() bytes: two codes per byte, the earlier in
-// bits 3-2; an odd last code alone in bits 1-0.
-std::vector<uint8_t> pack_row(const Codes& codes) {
-  const size_t n = codes.size();
-  std::vector<uint8_t> row(n, 0);
-  for (size_t v = 0; v + 1 < n; v += 2) row[v / 2] = static_cast<uint8_t>(codes[v] << 2 | codes[v + 1]);
-  if (n % 2) row[n / 2] = static_cast<uint8_t>(codes[n - 1]);
-  return row;
-}
 
 struct Genome {
   std::vector<int32_t> cumulative;
@@ -46,20 +38,20 @@ struct Scan {
 
 Scan tolerant(const Codes& a, const Codes& b, const ScanLayout& layout) {
   Scan s;
-  const auto ra = pack_row(a), rb = pack_row(b);
+  const auto ra = pack_codes(a), rb = pack_codes(b);
   s.totals = scan_tolerant_ref(ra.data(), rb.data(), layout, &s.segments);
   return s;
 }
 
 Scan merging(const Codes& a, const Codes& b, const ScanLayout& layout) {
   Scan s;
-  const auto ra = pack_row(a), rb = pack_row(b);
+  const auto ra = pack_codes(a), rb = pack_codes(b);
   s.totals = scan_merging_ref(ra.data(), rb.data(), layout, &s.segments);
   return s;
 }
 
 PairScanTotals strict(const Codes& a, const Codes& b, const ScanLayout& layout) {
-  const auto ra = pack_row(a), rb = pack_row(b);
+  const auto ra = pack_codes(a), rb = pack_codes(b);
   return scan_strict_ref(ra.data(), rb.data(), layout);
 }
 
@@ -206,7 +198,8 @@ TEST(StrictScan, RunsCrossChromosomesAndTheOddLastVariantIsLeftOut) {
   // The tolerant scan cuts at the boundary; the shared byte (variants 50 and
   // 51) belongs to the second chromosome, and variant 100 is not scanned.
   const Scan s = tolerant(same, same, g.layout(10, 10));
-  EXPECT_EQ(s.segments, (SegmentList{{1, 1, 2, 48}, {2, 1, 2, 48}, {1, 2, 52, 98}, {2, 2, 52, 98}}));
+  EXPECT_EQ(s.segments,
+            (SegmentList{{1, 1, 2, 48}, {2, 1, 2, 48}, {1, 2, 52, 98}, {2, 2, 52, 98}}));
 }
 
 TEST(TolerantScan, ByteSharedByTwoChromosomesIsScannedWithTheLaterOne) {
@@ -215,7 +208,8 @@ TEST(TolerantScan, ByteSharedByTwoChromosomesIsScannedWithTheLaterOne) {
   Codes b(100, 0);
   b[50] = kOpposite;  // last variant of chromosome 1, first half of byte 25
   const Scan s = tolerant(a, b, g.layout(10, 10));
-  EXPECT_EQ(s.segments, (SegmentList{{1, 1, 2, 48}, {2, 1, 2, 48}, {1, 2, 54, 98}, {2, 2, 54, 98}}));
+  EXPECT_EQ(s.segments,
+            (SegmentList{{1, 1, 2, 48}, {2, 1, 2, 48}, {1, 2, 54, 98}, {2, 2, 54, 98}}));
 }
 
 TEST(TolerantScan, NoChromosomeMeansNothingScannedAndEmptyRangesCloseEmptyRuns) {
@@ -263,7 +257,7 @@ class ScanPairOutput : public ::testing::Test {
     variant_records.count = variant_records.capacity = 0;
   }
   void set_genome(const Codes& a, const Codes& b, std::vector<int32_t> cumulative) {
-    rows = {pack_row(a), pack_row(b)};
+    rows = {pack_codes(a), pack_codes(b)};
     row_pointers = {rows[0].data(), rows[1].data()};
     GenotypeMatrixTransposed::rows = row_pointers.data();
     nvars = static_cast<int32_t>(a.size());
@@ -340,22 +334,28 @@ TEST_F(ScanPairOutput, PairBelowTheReportThresholdKeepsItsSegmentLinesButHasNoRo
   EXPECT_NE(segments_text().find("IBD2 "), std::string::npos);
 }
 
-TEST_F(ScanPairOutput, BatchesWriteWhatSingleScansWrite) {
+TEST_F(ScanPairOutput, BatchesWriteWhatSingleScansWriteWithEveryKernel) {
   Codes a(300), b(300);
   for (int v = 0; v < 300; ++v) {
     a[v] = (v * v) % 4;
     b[v] = v % 90 < 60 ? a[v] : (v % 3);
   }
   set_genome(a, b, {0, 131, 300});
-  const int32_t first[] = {0, 1, 0, 1, 1, 0};
-  const int32_t second[] = {1, 0, 0, 1, 0, 1};
-  for (int i = 0; i < 6; ++i) scan_pair(&context, nvars, first[i], second[i]);
+  const int32_t first[] = {0, 1, 0, 1, 1, 0, 0, 1};
+  const int32_t second[] = {1, 0, 0, 1, 0, 1, 1, 1};
+  for (int i = 0; i < 8; ++i) scan_pair(&context, nvars, first[i], second[i]);
   const std::string rows_single = ibd_text(), lines_single = segments_text();
-  ASSERT_EQ(ftruncate(ibd_output.fd, 0), 0);
-  ASSERT_EQ(ftruncate(segments_output.fd, 0), 0);
-  lseek(ibd_output.fd, 0, SEEK_SET);
-  lseek(segments_output.fd, 0, SEEK_SET);
-  scan_pairs(&context, nvars, first, second, 6);
-  EXPECT_EQ(ibd_text(), rows_single);
-  EXPECT_EQ(segments_text(), lines_single);
+  ASSERT_NE(lines_single, "");
+  for (ScanKernel kernel : {ScanKernel::reference, ScanKernel::avx2, ScanKernel::avx512}) {
+    if (!scan_kernel_supported(kernel)) continue;
+    ASSERT_EQ(ftruncate(ibd_output.fd, 0), 0);
+    ASSERT_EQ(ftruncate(segments_output.fd, 0), 0);
+    lseek(ibd_output.fd, 0, SEEK_SET);
+    lseek(segments_output.fd, 0, SEEK_SET);
+    force_scan_kernel(kernel);
+    scan_pairs(&context, nvars, first, second, 8);
+    reset_scan_kernel();
+    EXPECT_EQ(ibd_text(), rows_single) << scan_kernel_name(kernel);
+    EXPECT_EQ(segments_text(), lines_single) << scan_kernel_name(kernel);
+  }
 }
