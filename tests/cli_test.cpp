@@ -8,127 +8,108 @@
 #include "tests/test_util.h"
 
 namespace {
-const std::string kNotUnderstood = "\nSome command line options were not understood. Exiting. \n";
-
-std::string default_echo(const std::string& input = "(nofile)", int cpus = 4) {
-  return "\n\n[*]  Options in effect: \n      -   Input file: " + input +
-         "\n      -   Buffer size: 65536\n      -   Number of CPUs: " + std::to_string(cpus) +
-         "\n\n      -   Reporting threshold: all pairs\n\n      -   Segment reporting: NO\n\n";
-}
-
-// Standard output after the banner; "<no banner>" when the banner is missing.
-std::string after_banner(const RunResult& run) {
-  const std::string banner = banner_text();
-  size_t at = run.out.find(banner);
-  return at == std::string::npos ? "<no banner>" : run.out.substr(at + banner.size());
-}
-
-bool starts_with(const std::string& text, const std::string& prefix) {
-  return text.compare(0, prefix.size(), prefix) == 0;
-}
+// The settings echo that follows the banner.
+struct Echo {
+  std::string input = "(nofile)", subset = "";
+  int buffer = 65536, cpus = 4;
+  std::string threshold = "all pairs", segments = "NO";
+  std::string text() const {
+    return "\n\n[*]  Options in effect: \n      -   Input file: " + input + "\n" + subset +
+           "      -   Buffer size: " + std::to_string(buffer) +
+           "\n      -   Number of CPUs: " + std::to_string(cpus) +
+           "\n\n      -   Reporting threshold: " + threshold +
+           "\n\n      -   Segment reporting: " + segments + "\n\n";
+  }
+};
 }  // namespace
 
-TEST(Cli, DefaultsAreEchoedAndTheCommandLineRecorded) {
-  TempDir dir;
-  RunResult run = run_palvane(dir, {});
-  EXPECT_TRUE(starts_with(run.out, banner_text()));
-  EXPECT_TRUE(starts_with(after_banner(run), default_echo()));
-  EXPECT_EQ(read_file(dir.file("palvane.options")), std::string("\n") + PALVANE_BIN + " \n");
-}
-
-TEST(Cli, WhichValueWins) {
+TEST(Cli, EchoAndOptionsFileShowTheValuesThatWin) {
+  const std::string n255(255, 'n'), o246(246, 'o'), long_name(100000, 'x');
   struct Case {
     std::vector<std::string> args;
-    std::string echo;
-    std::string options_file = "palvane.options";
+    std::string before_banner, echo, options_file = "palvane.options";
   };
   const std::vector<Case> cases = {
-      {{"--file", "a.vcf", "--vcf", "b.vcf"}, default_echo("b.vcf")},
-      {{"--cpu", "2", "--cpu", "8"}, default_echo("(nofile)", 8)},
-      {{"--cpu", "abc"}, default_echo("(nofile)", 0)},
+      {{}, "", Echo{}.text()},
+      {{"--file", "a.vcf", "--vcf", "b.vcf"}, "", Echo{.input = "b.vcf"}.text()},
+      {{"--cpu", "abc"}, "", Echo{.cpus = 0}.text()},
       // --out, looked up before --cpu, takes x; --cpu then takes the word --out.
-      {{"--cpu", "--out", "x"}, default_echo("(nofile)", 0), "x.options"},
-      {{"--out", std::string(246, 'o')}, default_echo(), std::string(246, 'o') + ".options"},
+      {{"--cpu", "--out", "x"}, "", Echo{.cpus = 0}.text(), "x.options"},
+      // The edges of the accepted ranges.
+      {{"--cpu", "30", "--buffer", "65075262", "--nvar", "2147483647", "--mindist", "-2147483648",
+        "--thin", "2097151.999", "--file", n255, "--pair", n255, "x", "--out", o246},
+       "",
+       Echo{.input = n255, .buffer = 65075262, .cpus = 30}.text(),
+       o246 + ".options"},
+      // Script words come after the command line; only the last script is read.
+      {{"--script", "s1", "--cpu", "2", "--script", "s2"},
+       "",
+       Echo{.cpus = 8, .segments = "YES"}.text()},
+      {{"--subset", "keep", "--report-ibd", "0"},
+       "R= .S1.\nR= .S2.\nR= .S1.\nR= ." + long_name + ".\n",
+       Echo{.subset = "      -   Sample subset: true \n", .threshold = "0.000"}.text()},
   };
-  for (const Case& c : cases) {
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const Case& c = cases[i];
     TempDir dir;
-    RunResult run = run_palvane(dir, c.args);
-    EXPECT_TRUE(starts_with(after_banner(run), c.echo)) << c.args[0] << " " << c.args[1];
-    EXPECT_TRUE(file_exists(dir.file(c.options_file))) << c.args[0] << " " << c.args[1];
+    write_file(dir.file("s1"), "--cpu 1");
+    write_file(dir.file("s2"), "--cpu 8\n--segments");
+    write_file(dir.file("keep"), "S1\tS2\nS1\v" + long_name);
+    const RunResult run = run_palvane(dir, c.args);
+    const std::string start = c.before_banner + banner_text() + c.echo;
+    EXPECT_EQ(run.out.substr(0, start.size()), start) << "case " << i;
+    std::string recorded = std::string("\n") + PALVANE_BIN + " ";
+    for (const std::string& a : c.args) recorded += a + " ";
+    EXPECT_EQ(read_file(dir.file(c.options_file)), recorded + "\n") << "case " << i;
   }
 }
 
-TEST(Cli, ScriptWordsCountAfterTheCommandLine) {
-  TempDir dir;
-  write_file(dir.file("s1"), "--cpu 1");
-  write_file(dir.file("s2"), "--cpu 8\n--segments");
-  RunResult run = run_palvane(dir, {"--script", "s1", "--cpu", "2", "--script", "s2"});
-  std::string echo = default_echo("(nofile)", 8);
-  echo.replace(echo.find("NO"), 2, "YES");
-  EXPECT_TRUE(starts_with(after_banner(run), echo));
-  EXPECT_EQ(read_file(dir.file("palvane.options")),
-            std::string("\n") + PALVANE_BIN + " --script s1 --cpu 2 --script s2 \n");
-}
-
-TEST(Cli, SubsetIsEchoedBeforeTheBanner) {
-  TempDir dir;
-  write_file(dir.file("keep"), "S1\tS2\nS1");
-  RunResult run = run_palvane(dir, {"--subset", "keep", "--report-ibd", "0"});
-  EXPECT_TRUE(starts_with(run.out, "R= .S1.\nR= .S2.\nR= .S1.\n" + banner_text()));
-  EXPECT_TRUE(starts_with(after_banner(run),
-                          "\n\n[*]  Options in effect: \n      -   Input file: (nofile)\n"
-                          "      -   Sample subset: true \n      -   Buffer size: 65536\n"
-                          "      -   Number of CPUs: 4\n\n      -   Reporting threshold: 0.000\n\n"));
-}
-
 TEST(Cli, CommandLineErrors) {
+  const std::string not_understood = "\nSome command line options were not understood. Exiting. \n";
   struct Case {
     std::vector<std::string> args;
-    std::string out;  // whole standard output; "BANNER" for the banner alone
-    std::string err;
+    std::string out, err;  // out "BANNER": the banner alone
   };
-  const std::string banner = "BANNER";
   const std::vector<Case> cases = {
       {{"--cpu", "4", "--cpu"}, "Error: Option --cpu requires 1 arguments.\n", ""},
       {{"--pair", "A"}, "Error: Option --pair requires 2 arguments.\n", ""},
       {{"--nvar", "--buffer"}, "Error: Option --buffer requires 1 arguments.\n", ""},
       {{"--script", "absent", "--cpu"}, "Error: Cannot open script file 'absent'.\n", ""},
       {{"--subset", "absent"}, "", "Cannot open file absent\n"},
-      {{"--out", "--cpu", "4"}, banner, "Error: Option 4 not understood.\n" + kNotUnderstood},
-      {{"--segments", "1"}, banner, "Error: Option 1 not understood.\n" + kNotUnderstood},
-      {{"--CPU", "4"}, banner, "Error: Option --CPU not understood.\n" + kNotUnderstood},
-      {{"--cpu=4"}, banner, "Error: Option --cpu=4 not understood.\n" + kNotUnderstood},
-      {{"--script", "inner"}, banner, "Error: Option --script not understood.\n" + kNotUnderstood},
+      {{"--out", "--cpu", "4"}, "BANNER", "Error: Option 4 not understood.\n" + not_understood},
+      {{"--segments", "1"}, "BANNER", "Error: Option 1 not understood.\n" + not_understood},
+      // A script's own --script is a plain word, never read.
+      {{"--script", "inner"},
+       "BANNER",
+       "Error: Option --script not understood.\n" + not_understood},
   };
   for (const Case& c : cases) {
     TempDir dir;
     write_file(dir.file("inner"), "--script s2");
     write_file(dir.file("s2"), "--bogus");
-    RunResult run = run_palvane(dir, c.args);
-    std::string label = c.args[0] + " " + c.args.back();
-    EXPECT_EQ(run.status, 1) << label;
-    EXPECT_EQ(run.out, c.out == banner ? banner_text() : c.out) << label;
-    EXPECT_EQ(run.err, c.err) << label;
-    EXPECT_FALSE(file_exists(dir.file("palvane.options"))) << label;
+    const RunResult run = run_palvane(dir, c.args);
+    EXPECT_EQ(run.status, 1) << c.args[0];
+    EXPECT_EQ(run.out, c.out == "BANNER" ? banner_text() : c.out) << c.args[0];
+    EXPECT_EQ(run.err, c.err) << c.args[0];
+    EXPECT_FALSE(file_exists(dir.file("palvane.options"))) << c.args[0];
   }
 }
 
 TEST(Cli, UnservableValuesAreRefusedBeforeAnyOutput) {
-  const std::string t256(256, 't');
-  const std::string t247(247, 'o');
+  const std::string t256(256, 't'), t247(247, 'o'), chars = "at most 255 characters";
   const std::string int32 = "-2147483648 to 2147483647";
+  const std::string thin = "values whose product with 1024 lies in " + int32;
   struct Case {
     std::vector<std::string> args;
     std::string option, value, accepted;
   };
   const std::vector<Case> cases = {
-      {{"--file", t256}, "--file", t256, "at most 255 characters"},
-      {{"--ped", t256}, "--ped", t256, "at most 255 characters"},
-      {{"--vcf", t256}, "--vcf", t256, "at most 255 characters"},
-      {{"--out", t256}, "--out", t256, "at most 246 characters"},
+      {{"--file", t256}, "--file", t256, chars},
+      {{"--ped", t256}, "--ped", t256, chars},
+      {{"--vcf", t256}, "--vcf", t256, chars},
       {{"--out", t247}, "--out", t247, "at most 246 characters"},
-      {{"--pair", "A", t256}, "--pair", t256, "at most 255 characters"},
-      {{"--pair", t256, "B"}, "--pair", t256, "at most 255 characters"},
+      {{"--pair", "A", t256}, "--pair", t256, chars},
+      {{"--pair", t256, "B"}, "--pair", t256, chars},
       {{"--cpu", "-1"}, "--cpu", "-1", "0 to 30"},
       {{"--cpu", "31"}, "--cpu", "31", "0 to 30"},
       {{"--pair", "A", "B", "--cpu", "x"}, "--cpu", "x", "1 to 30 together with --pair"},
@@ -138,18 +119,19 @@ TEST(Cli, UnservableValuesAreRefusedBeforeAnyOutput) {
       {{"--people", "2147483648"}, "--people", "2147483648", int32},
       {{"--mindist", "-2147483649"}, "--mindist", "-2147483649", int32},
       {{"--error", "99999999999999999999999"}, "--error", "99999999999999999999999", int32},
-      {{"--thin", "2097152"}, "--thin", "2097152",
-       "values whose product with 1024 lies in " + int32},
-      {{"--thin", "nan"}, "--thin", "nan", "values whose product with 1024 lies in " + int32},
+      {{"--thin", "2097152"}, "--thin", "2097152", thin},
+      {{"--thin", "nan"}, "--thin", "nan", thin},
       // Several at once: the first in the option table is named, before the sample list is read.
-      {{"--subset", "absent", "--nvar", "0", "--cpu", "99", "--buffer", "-4"}, "--buffer", "-4",
+      {{"--subset", "absent", "--nvar", "0", "--cpu", "99", "--buffer", "-4"},
+       "--buffer",
+       "-4",
        "1 to 65075262"},
   };
   for (const Case& c : cases) {
     TempDir dir;
-    RunResult run = run_palvane(dir, c.args);
-    EXPECT_EQ(run.status, 1) << c.option;
-    EXPECT_EQ(run.out, "") << c.option;  // stopped before the banner
+    const RunResult run = run_palvane(dir, c.args);
+    EXPECT_EQ(run.status, 1) << c.option << " " << c.value.size();
+    EXPECT_EQ(run.out, "") << c.option;
     EXPECT_FALSE(file_exists(dir.file("palvane.options"))) << c.option;
     EXPECT_EQ(run.err, "Error: Option " + c.option + " value '" + c.value +
                            "' is out of range; accepted: " + c.accepted + ".\n");

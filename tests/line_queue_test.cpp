@@ -1,6 +1,8 @@
-// Block ring, line queue and line splitter. The test plays the driver: it
-// fills slot 0's ring and runs the splitter, then drains the line queue as
-// the reader would.
+// Worker threads, block ring, line splitter and line queue. The tests play
+// the driver: they fill slot 0's ring and run the splitter, then drain the
+// line queue as the reader would.
+#include "input/line_queue.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -10,24 +12,76 @@
 #include <thread>
 #include <vector>
 
-#include "input/line_queue.h"
 #include "input/thread_slots.h"
 
 namespace {
-
 using Lines = std::vector<std::pair<std::string, int32_t>>;  // text and sequence
 const std::pair<std::string, int32_t> kEnd{"<end>", -1};
 
-class SplitterTest : public ::testing::Test {
+int32_t ran[8];                 // worker_index of each recorded job, in running order
+std::atomic<int> ran_count{0};  // published after each entry of ran
+std::atomic<bool> gate_open{false}, gated_job_running{false};
+
+void record_job(ThreadSlot* slot, Job* job) {
+  EXPECT_TRUE(pthread_equal(pthread_self(), slot->thread));
+  const int n = ran_count.load();
+  ran[n] = job->worker_index;
+  ran_count.store(n + 1);
+}
+
+// Holds its slot until the test opens the gate, then records its own job record.
+void gated_job(ThreadSlot* slot, Job* job) {
+  gated_job_running = true;
+  while (!gate_open) usleep(100);
+  record_job(slot, job);
+}
+
+Job job_with(JobFunction fn, int32_t worker_index = 0) {
+  Job job;
+  job.fn = fn;
+  job.worker_index = worker_index;
+  return job;
+}
+
+template <typename Pred>
+bool wait_until(Pred pred) {
+  for (int i = 0; i < 50000 && !pred(); ++i) usleep(100);
+  return pred();
+}
+
+// A slot's worker thread on a fresh pipe, stopped by the end token at the latest when destroyed.
+class SlotThread {
+ public:
+  explicit SlotThread(int32_t index) : slot(thread_slots[index]) {
+    int fds[2];
+    EXPECT_EQ(pipe(fds), 0);
+    slot.pipe_read_fd = fds[0];
+    slot.pipe_write_fd = fds[1];
+    slot.index = index;
+    slot.done = 0;
+    slot.queue.njobs = 0;
+    EXPECT_EQ(pthread_create(&slot.thread, nullptr, worker_thread, &slot), 0);
+  }
+  ~SlotThread() {
+    gate_open = true;
+    if (!slot.done) send(kTokenEnd);
+    pthread_join(slot.thread, nullptr);
+    close(slot.pipe_read_fd);
+    close(slot.pipe_write_fd);
+    slot.queue.njobs = 0;
+  }
+  void send(int32_t token) { EXPECT_EQ(write(slot.pipe_write_fd, &token, 4), 4); }
+  ThreadSlot& slot;
+};
+
+class SplitterTest : public testing::Test {
  protected:
   ThreadSlot& slot = thread_slots[0];
   Buffer_class& ring = slot.ring;
-  std::vector<uint8_t> block_memory;
-  int32_t last_block_number = 10;
+  std::vector<uint8_t> block_memory = std::vector<uint8_t>(32 * 4096);
 
   void SetUp() override {
-    give_block_memory(16);
-    last_block_number = 10;
+    for (int32_t k = 0; k < ring.capacity; ++k) ring.entries[k].data = &block_memory[k * 4096];
     ring.head = ring.tail = ring.count = 0;
     ring.error_flag = 0;
     slot.done = 0;
@@ -37,16 +91,11 @@ class SplitterTest : public ::testing::Test {
   }
   void TearDown() override { EXPECT_EQ(line_queue.count.load(), 0); }
 
-  void give_block_memory(int32_t size) {
-    block_memory.assign(static_cast<size_t>(ring.capacity + 1) * size, 0);
-    for (int32_t k = 0; k < ring.capacity; ++k) ring.entries[k].data = &block_memory[k * size];
-  }
   // The producer's three steps; an empty text commits the end entry.
   void commit(const std::string& text) {
     BlockEntry& e = ring.entries[ring.reserve()];
     memcpy(e.data, text.data(), text.size());
     e.length = text.empty() ? -1 : static_cast<int32_t>(text.size());
-    e.sequence = text.empty() ? -1 : ++last_block_number;
     ring.commit();
   }
   void split_one() {
@@ -72,13 +121,23 @@ class SplitterTest : public ::testing::Test {
   }
 };
 
-TEST(FindNewline, ScansOnlyTheGivenBytes) {
-  const uint8_t* text = reinterpret_cast<const uint8_t*>("\nab\ncd\n");
-  EXPECT_EQ(find_newline(text, 0), -1);
-  EXPECT_EQ(find_newline(text, -5), -1);
-  EXPECT_EQ(find_newline(text, 7), 0);
-  EXPECT_EQ(find_newline(text + 1, 6), 2);
-  EXPECT_EQ(find_newline(text + 1, 2), -1);  // a newline right after the range does not count
+TEST(SlotThread, JobsRunOneAtATimeInPostingOrderUntilTheEndToken) {
+  const int32_t kSlot = 21;
+  ran_count = 0;
+  gate_open = gated_job_running = false;
+  SlotThread worker(kSlot);
+  post_job(kSlot, job_with(gated_job, 5));
+  ASSERT_TRUE(wait_until([] { return gated_job_running.load(); }));
+  post_job(kSlot, job_with(record_job, 99));  // reuses the list entry job 5 came from
+  post_job(kSlot, job_with(record_job, 3));
+  worker.send(kTokenEnd);
+  post_job(kSlot, job_with(record_job, 4));  // behind the end token: never run
+  usleep(20000);
+  EXPECT_EQ(ran_count.load(), 0);  // all wait for the running job
+  gate_open = true;
+  ASSERT_TRUE(wait_until([&] { return worker.slot.done.load() == 1; }));
+  EXPECT_EQ(std::vector<int32_t>(ran, ran + ran_count.load()), (std::vector<int32_t>{5, 99, 3}));
+  EXPECT_EQ(worker.slot.queue.njobs.load(), 1);
 }
 
 TEST_F(SplitterTest, BlocksBecomeWholeLinesThenTheEndMarker) {
@@ -90,7 +149,7 @@ TEST_F(SplitterTest, BlocksBecomeWholeLinesThenTheEndMarker) {
       // lines within one block, across two and across three
       {{"ab\ncdefghijklmno", "pq\nrstuvwxyz0123", "456789ABCDEFGHIJ", "K\n", ""},
        {{"ab\n", 1}, {"cdefghijklmnopq\n", 1}, {"rstuvwxyz0123456789ABCDEFGHIJK\n", 1}, kEnd}},
-      // a block ending in a newline, empty lines, a block without newline
+      // a block ending in a newline, an empty line, a block without newline
       {{"x\ny\n\n", "z\n", "abc", "d\n", ""},
        {{"x\n", 1}, {"y\n", 2}, {"\n", 3}, {"z\n", 1}, {"abcd\n", 1}, kEnd}},
       {{""}, {kEnd}},
@@ -104,30 +163,10 @@ TEST_F(SplitterTest, BlocksBecomeWholeLinesThenTheEndMarker) {
     EXPECT_EQ(PartialLine::fill, 0);
     EXPECT_EQ(ring.count.load(), 0);
   }
-  EXPECT_EQ(ring.entries[0].sequence, 11);  // of the last case
-  EXPECT_EQ(ring.entries[1].sequence, -1);
-  EXPECT_EQ(ring.entries[1].length, -1);
-
-  feed({"abc"});
+  feed({"abc", "abc"});
   EXPECT_EQ(line_queue.count.load(), 0);
-  EXPECT_EQ(PartialLine::fill, 3);
-  EXPECT_EQ(ring.count.load(), 0);  // the block is released all the same
-}
-
-TEST_F(SplitterTest, LineLongerThanTheLineBufferGrowsItsBuffer) {
-  give_block_memory(1 << 20);
-  std::string expected;
-  for (char c : {'a', 'b', 'c'}) {
-    feed({std::string(1 << 20, c)});
-    expected += std::string(1 << 20, c);
-  }
-  feed({"xyz\nrest"});
-  EXPECT_EQ(PartialLine::capacity, kLineBufferSize);  // the next line starts in a normal buffer
-  feed({""});
-  Lines lines = drain();
-  ASSERT_EQ(lines.size(), 3u);
-  EXPECT_TRUE(lines[0].first == expected + "xyz\n");
-  EXPECT_EQ(lines[1], (std::pair<std::string, int32_t>{"rest\n", 1}));
+  EXPECT_EQ(PartialLine::fill, 6);
+  EXPECT_EQ(ring.count.load(), 0);  // the blocks are released all the same
 }
 
 TEST_F(SplitterTest, ReleasingFromAnEmptyRingOrQueueWarnsAndChangesNothing) {
@@ -141,12 +180,6 @@ TEST_F(SplitterTest, ReleasingFromAnEmptyRingOrQueueWarnsAndChangesNothing) {
             "AtomicCircularQueue Buffer empty\n");
   EXPECT_EQ(slot.done.load(), 1);
   EXPECT_EQ(ring.head.load() + ring.count.load() + line_queue.read.load(), 0);
-  // Once in error, the slot splits nothing more and keeps the block.
-  slot.done = 0;
-  feed({"a\n"});
-  EXPECT_EQ(slot.done.load(), 1);
-  EXPECT_EQ(ring.count.load(), 1);
-  EXPECT_EQ(line_queue.count.load(), 0);
 }
 
 TEST_F(SplitterTest, ProducerWaitsWhileThirtyBlocksAreFull) {
@@ -166,21 +199,14 @@ TEST_F(SplitterTest, ProducerWaitsWhileThirtyBlocksAreFull) {
 // The whole hand-off on slot 0's thread: the splitter holds at 510 queued
 // lines until the reader (this thread) releases some.
 TEST_F(SplitterTest, SplitterOnItsThreadWaitsWhileTheQueueIsFull) {
-  give_block_memory(4096);
   std::string block;
   for (int i = 0; i < 600; ++i) block += std::to_string(1000 + i) + "\n";
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  slot.pipe_read_fd = fds[0];
-  slot.pipe_write_fd = fds[1];
-  ASSERT_EQ(pthread_create(&slot.thread, nullptr, worker_thread, &slot), 0);
-  Job job;
-  job.fn = split_lines_job;
+  SlotThread worker(0);
   for (const std::string& b : {block, std::string()}) {
     commit(b);
-    post_job(0, job);
+    post_job(0, job_with(split_lines_job));
   }
-  for (int i = 0; i < 50000 && line_queue.count.load() < kLineQueueMaxFill; ++i) usleep(100);
+  wait_until([] { return line_queue.count.load() >= kLineQueueMaxFill; });
   usleep(20000);
   EXPECT_EQ(line_queue.count.load(), kLineQueueMaxFill);
   for (int32_t next = 1;; ++next) {
@@ -195,13 +221,5 @@ TEST_F(SplitterTest, SplitterOnItsThreadWaitsWhileTheQueueIsFull) {
     line_queue.dequeue();
   }
   line_queue.dequeue();  // the end marker
-
-  int32_t end = kTokenEnd;
-  ASSERT_EQ(write(fds[1], &end, 4), 4);
-  pthread_join(slot.thread, nullptr);
-  EXPECT_EQ(slot.done.load(), 1);
-  close(fds[0]);
-  close(fds[1]);
 }
-
 }  // namespace
