@@ -5,10 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
+#include "ibd/transposed_matrix.h"
 #include "setup/run_settings.h"
 #include "tests/test_util.h"
 
@@ -24,22 +24,16 @@ TEST(OpenOutputFile, ReplacesReadOnlyFilesAndLinksAndFailsWithStatus2) {
   TempDir dir;
   const std::string saved = RunSettings::output_prefix;
   snprintf(RunSettings::output_prefix, RunSettings::kTextSize, "%s/run", dir.path.c_str());
-  const std::string ibd = dir.file("run.ibd"), segments = dir.file("run.segments");
-  write_file(ibd, "old rows");
-  chmod(ibd.c_str(), 0444);
+  write_file(dir.file("run.ibd"), "old rows");
+  chmod(dir.file("run.ibd").c_str(), 0444);
   write_file(dir.file("target"), "keep");
-  ASSERT_EQ(symlink(dir.file("target").c_str(), segments.c_str()), 0);
-  const mode_t mask = umask(0);
-  umask(mask);
-  for (const char* suffix : {".ibd", ".segments"}) {
-    close(open_output_file(suffix));
-    struct stat st;
-    ASSERT_EQ(lstat((dir.path + "/run" + suffix).c_str(), &st), 0);
-    EXPECT_TRUE(S_ISREG(st.st_mode) && st.st_size == 0);
-    EXPECT_EQ(st.st_mode & 0777, 0660 & ~mask);
-  }
-  EXPECT_EQ(read_file(dir.file("target")), "keep");  // the link was removed, not followed
-  strcat(RunSettings::output_prefix, "/missing");
+  ASSERT_EQ(symlink(dir.file("target").c_str(), dir.file("run.segments").c_str()), 0);
+  for (const char* suffix : {".ibd", ".segments"}) close(open_output_file(suffix));
+  // The link was replaced, not followed.
+  EXPECT_EQ(read_file(dir.file("run.ibd")) + read_file(dir.file("target")), "keep");
+  struct stat st;
+  EXPECT_TRUE(lstat(dir.file("run.segments").c_str(), &st) == 0 && S_ISREG(st.st_mode));
+  snprintf(RunSettings::output_prefix, RunSettings::kTextSize, "%s/missing/run", dir.path.c_str());
   EXPECT_EXIT(open_output_file(".ibd"), testing::ExitedWithCode(2),
               "^open: No such file or directory\n$");
   snprintf(RunSettings::output_prefix, RunSettings::kTextSize, "%s", saved.c_str());
@@ -58,7 +52,7 @@ int64_t read_to_end(const std::string& path, bool threaded) {
   return n;
 }
 
-TEST(ReadInputBlock, DamagedOrTruncatedInputIsAnErrorWithOrWithoutThreads) {
+TEST(ReadInputBlock, TruncatedOrDamagedInputIsAnErrorWithOrWithoutThreads) {
   TempDir dir;
   std::string text;
   for (int64_t i = 0; text.size() < 3000000; ++i) text += std::to_string(i * 7919 % 1000003) + "\n";
@@ -75,6 +69,10 @@ TEST(ReadInputBlock, DamagedOrTruncatedInputIsAnErrorWithOrWithoutThreads) {
     write_file(path, damaged);
     EXPECT_EQ(read_to_end(path, threaded), -1) << "threaded " << threaded;
   }
+}
+
+TEST(TransposedMatrix, SizeInMegabytesIsComputedIn64Bits) {
+  EXPECT_EQ(transposed_matrix_megabytes(3001, 2000000), 5723);
 }
 
 }  // namespace
