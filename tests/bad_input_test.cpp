@@ -176,7 +176,8 @@ std::vector<BadInput> bad_inputs() {
                   if (v == 1) c.push_back("0/1");
                 }).text();
        }),
-       {}, 2, Stream::kOut, "Error: VCF file seems corrupted. Expected 30001 items in line but got 30002"},
+       {}, 2, Stream::kOut,
+       "Error: VCF file seems corrupted. Expected 30001 items in line but got 30002"},
       {"MoreThan255ChromosomeRuns", text_input([] {
          return edited(3, 600, [](int v, auto& c) { c[0] = std::to_string(v / 2 % 2 + 1); })
              .text();

@@ -40,6 +40,6 @@ extern "C" ssize_t write(int fd, const void* data, size_t n) {
     errno = ENOSPC;
     return -1;
   }
-  const size_t fits = static_cast<size_t>(room - before) < n ? static_cast<size_t>(room - before) : n;
-  return real_write(fd, data, fits);
+  const size_t left = static_cast<size_t>(room - before);
+  return real_write(fd, data, left < n ? left : n);
 }
