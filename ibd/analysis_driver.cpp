@@ -36,7 +36,7 @@ constexpr char kReadError[] = "\nError while reading input file: Corrupted VCF f
 static_assert(sizeof kReadError - 1 == 53);
 constexpr double kMbPerByte = 9.5367431640625e-07;  // 1 / 1048576
 constexpr int32_t kFirstSequence = 10;               // incremented before use: first block 11
-constexpr int32_t kProgressBlocks = 5000;            // in block sequence numbers
+constexpr int32_t kProgressEvery = 5000;             // in block sequence numbers
 constexpr int32_t kDecompressionThreads = 8;
 constexpr int32_t kBlocksPerDecompressionJob = 64;
 constexpr auto kDonePoll = std::chrono::microseconds(200);
@@ -44,8 +44,8 @@ constexpr auto kDonePoll = std::chrono::microseconds(200);
 // Kept until the process ends: the slots' threads and htslib's decompression
 // threads outlive the driver, and nothing is closed or destroyed.
 pthread_attr_t slot_thread_attributes[kThreadSlotCount];
-// volatile: nothing reads the handle back, and without it the compiler drops
-// the store, so a leak checker would report the open input as lost.
+// Volatile, so that the optimiser keeps the store that holds the handle (and
+// leak checkers see it held) although nothing reads it back.
 BGZF* volatile input_handle = nullptr;
 
 [[noreturn]] void fail_reading() {
@@ -94,10 +94,9 @@ void start_thread_slots() {
       fprintf(stderr, "error: pthread_create, rc: %d\n", rc);
       exit(1);
     }
-    // Slots 0 and 1 end themselves at the end of the input and are never
-    // joined: detached from the start, so the system frees them even when an
-    // input error ends the process before the driver has seen them end.
-    if (i < 2) pthread_detach(slot.thread);
+    // Never joined: detached at once, so that a thread that has ended when an
+    // error ends the process (from any thread) is not left unreclaimed.
+    pthread_detach(slot.thread);
   }
 }
 
@@ -126,7 +125,7 @@ void read_input_blocks(BGZF* input, const timeval& clock_start) {
     volume_mb += static_cast<double>(n) * kMbPerByte;
     ring.commit();
     post_job(0, job_running(split_lines_job));
-    if (sequence % kProgressBlocks == 0) print_progress(volume_mb, clock_start);
+    if (sequence % kProgressEvery == 0) print_progress(volume_mb, clock_start);
   }
   BlockEntry& end = ring.entries[ring.reserve()];
   end.sequence = -1;
@@ -223,8 +222,8 @@ void run_analysis(const char* input_path) {
 
   timeval clock_start;
   gettimeofday(&clock_start, nullptr);
-  input_handle = bgzf_open(input_path, "r");
-  BGZF* input = input_handle;
+  BGZF* input = bgzf_open(input_path, "r");
+  input_handle = input;
   if (!input) {
     printf("\nError: Cannot open input file: %s\n\n", input_path);
     exit(1);

@@ -2,7 +2,7 @@
 # Installs what palvane needs to build, test and benchmark on Debian 12,
 # skipping the packages that are already there.
 set -e
-packages="g++ cmake ninja-build pkg-config libhts-dev zlib1g-dev libgtest-dev libbenchmark-dev tabix time"
+packages="g++ cmake ninja-build pkg-config libhts-dev zlib1g-dev libgtest-dev libbenchmark-dev tabix time clang libclang-rt-14-dev"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

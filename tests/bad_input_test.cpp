@@ -1,0 +1,311 @@
+// Whole runs of the built binary on inputs and paths that palvane's users get
+// wrong: each must end with its message on the right stream and its exit
+// status, never crash, hang or report success after losing data. The
+// inputs that the fuzzers found are kept here too.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/test_util.h"
+#include "tests/vcf_text.h"
+
+namespace {
+
+const std::string kTooFew =
+    "Error: Too few variants for analysis, palvane works best with >10k variants selected ";
+const std::string kCorrupted = "Error while reading input file: Corrupted VCF file?";
+const std::string kFinished = "[*] Finished processing ";
+
+std::string markers_line(int chromosome, int markers, int cumulative) {
+  char line[128];
+  snprintf(line, sizeof line, "      -   Chromosome %3d    Markers %8d    Cumulative %8d",
+           chromosome, markers, cumulative);
+  return line;
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+bool has_line(const std::string& text, const std::string& wanted) {
+  for (const std::string& line : lines_of(text))
+    if (line == wanted) return true;
+  return false;
+}
+
+std::string last_nonempty_line(const std::string& text) {
+  std::vector<std::string> lines = lines_of(text);
+  while (!lines.empty() && lines.back().empty()) lines.pop_back();
+  return lines.empty() ? "" : lines.back();
+}
+
+// BGZF without its end-of-file block: every data block complete.
+std::string without_eof_block(const std::string& bgzf) { return bgzf.substr(0, bgzf.size() - 28); }
+
+enum class Stream { kOut, kErr };
+
+struct BadInput {
+  std::string name;
+  std::function<void(const TempDir&)> make;  // writes the input, by default "in"
+  std::vector<std::string> args;             // after --vcf in --out out --cpu 2, or instead
+  int status;
+  // A failing run's message is the last line of standard output (it ends the
+  // run) or the first of standard error; a complete run prints its message
+  // line on standard output, "Finished processing" and nothing on standard error.
+  Stream stream;
+  std::string message;
+  bool empty_reports = false;  // both report files exist and are empty
+  std::string also_out = {};   // a text standard output must hold as well
+};
+
+void PrintTo(const BadInput& c, std::ostream* out) { *out << c.name; }
+
+std::function<void(const TempDir&)> text_input(std::function<std::string()> text) {
+  return [text](const TempDir& dir) { write_file(dir.file("in"), text()); };
+}
+
+std::function<void(const TempDir&)> data_file(const std::string& name) {
+  return [name](const TempDir& dir) {
+    write_file(dir.file("in"), read_file(std::string(PALVANE_TEST_DATA) + "/bad/" + name));
+  };
+}
+
+// A BGZF cohort of about 150 blocks, then cut. With threaded decompression
+// htslib hands over nothing of a batch of 64 blocks that holds a damaged
+// one, so the data must run well past the first batch.
+std::function<void(const TempDir&)> bgzf_input(std::function<std::string(std::string)> cut) {
+  return [cut](const TempDir& dir) {
+    Cohort c(3, 600);
+    c.edit = [](int, std::vector<std::string>& columns) { columns[7] = std::string(16000, 'i'); };
+    write_bgzf(dir.file("in"), c.text());
+    write_file(dir.file("in"), cut(read_file(dir.file("in"))));
+  };
+}
+
+std::vector<BadInput> bad_inputs() {
+  return {
+      {"EmptyFile", text_input([] { return ""; }), {}, 2, Stream::kOut, kTooFew},
+      {"NotVcfText", data_file("not_vcf.txt"), {}, 1, Stream::kOut,
+       "Error: VCF file seems corrupted. Data line 1 comes before the column header line"},
+      {"BinaryGarbage", data_file("binary_garbage.bin"), {}, 1, Stream::kOut,
+       "Error: VCF file seems corrupted. Data line 1 comes before the column header line"},
+      {"TruncatedGzip",
+       [](const TempDir& dir) {
+         write_gzip(dir.file("in"), Cohort(3, 3000).text());
+         const std::string whole = read_file(dir.file("in"));
+         write_file(dir.file("in"), whole.substr(0, whole.size() / 2));
+       },
+       {}, 1, Stream::kOut, kCorrupted, true},
+      {"TruncatedBgzfMidBlock",
+       bgzf_input([](std::string whole) { return whole.substr(0, whole.size() * 3 / 4); }),
+       // Small blocks, so that the driver's progress line shows reading under way.
+       {"--buffer", "512"}, 1, Stream::kOut, kCorrupted, true, " variants read - "},
+      // Nothing but the end-of-file marker tells this cut from a whole file:
+      // htslib's warning is the user's only sign, so it must get through.
+      {"BgzfCutBetweenBlocks", bgzf_input(without_eof_block), {}, 0, Stream::kErr,
+       "[W::bgzf_read_block] EOF marker is absent. The input may be truncated"},
+      {"HeaderLineOnly", data_file("header_only.vcf"), {}, 2, Stream::kOut, kTooFew},
+      {"NineColumnHeaderHasNoSamples", data_file("no_samples.vcf"), {}, 2, Stream::kOut, kTooFew,
+       false, "      -   Number of samples: 0\n"},
+      {"HeaderOfFewerThanNineColumns", data_file("short_header.vcf"), {}, 1, Stream::kOut,
+       "Error: VCF file seems corrupted. Column header line has 5 items but needs at least 9"},
+      {"DataLineBeforeHeader", data_file("data_before_header.vcf"), {}, 1, Stream::kOut,
+       "Error: VCF file seems corrupted. Data line 2 comes before the column header line"},
+      {"SecondHeaderLine", data_file("second_header.vcf"), {}, 1, Stream::kOut,
+       "Error: VCF file seems corrupted. Second column header line at line 3"},
+      {"OneColumnTooMany", data_file("one_column_too_many.vcf"), {}, 2, Stream::kOut,
+       "Error: VCF file seems corrupted. Expected 11 items in line but got 12"},
+      {"OneColumnTooFew", data_file("one_column_too_few.vcf"), {}, 2, Stream::kOut,
+       "Error: VCF file seems corrupted. Expected 11 items in line but got 10"},
+      {"FormatNotStartingWithGt", data_file("format_not_gt.vcf"), {}, 1, Stream::kOut,
+       "Error: Bad or not supported VCF format. Column 8 should start with 'GT' field. "},
+      // The carriage return stays part of the last column; the genotype's
+      // first and third characters still read right, so nothing is lost.
+      {"CrlfLineEnds", text_input([] {
+         Cohort c;
+         c.eol = "\r\n";
+         return c.text();
+       }),
+       {}, 0, Stream::kOut, markers_line(1, 600, 600)},
+      {"NulBytesInsideLines", text_input([] {
+         return edited(3, 600, [](int v, std::vector<std::string>& c) {
+                  c[7] = std::string("A\0B", 3);
+                  if (v == 7) c[9] = std::string("\0/1", 3);  // a no-call, not an end of line
+                }).text();
+       }),
+       // The variant with the no-call fails the default missing rate.
+       {}, 0, Stream::kOut, markers_line(1, 599, 599)},
+      // strtol reads such a POS as 0: every variant at 0, a genome of no
+      // length, so the genome-size floor cannot apply.
+      {"PosNotANumber",
+       text_input([] { return edited(3, 600, [](int, auto& c) { c[1] = "pos"; }).text(); }), {},
+       0, Stream::kErr,
+       "Warning: genome size 0.000000 kb is below 1 kb, so the genome-size floor of the IBD1 "
+       "threshold is skipped"},
+      {"HaploidCalls", text_input([] {
+         return edited(3, 600, [](int v, auto& c) {
+                  for (int s = 0; s < 3; ++s) c[9 + s] = (s + v) % 2 ? "1" : "0";
+                }).text();
+       }),
+       {}, 0, Stream::kOut, markers_line(1, 600, 600)},
+      // Exactly 500 variants: dropping the last line would leave too few.
+      {"LastLineWithoutNewline", text_input([] {
+         std::string text = Cohort(3, 500).text();
+         text.pop_back();
+         return text;
+       }),
+       {}, 0, Stream::kOut, markers_line(1, 500, 500)},
+      {"LineLongerThanTheLineBuffer", text_input([] {
+         return edited(3, 600, [](int v, auto& c) {
+                  if (v == 300) c[7] = std::string(3100000, 'x');
+                }).text();
+       }),
+       {}, 0, Stream::kOut, markers_line(1, 600, 600)},
+      // 30001 columns are taken in full: one more in a data line is counted, not cut.
+      {"MoreThan30000Columns", text_input([] {
+         return edited(29992, 2, [](int v, auto& c) {
+                  if (v == 1) c.push_back("0/1");
+                }).text();
+       }),
+       {}, 2, Stream::kOut,
+       "Error: VCF file seems corrupted. Expected 30001 items in line but got 30002"},
+      {"MoreThan255ChromosomeRuns", text_input([] {
+         return edited(3, 600, [](int v, auto& c) { c[0] = std::to_string(v / 2 % 2 + 1); })
+             .text();
+       }),
+       {}, 0, Stream::kOut, markers_line(300, 2, 600)},
+      {"FewerThan500Variants", text_input([] { return Cohort(3, 499).text(); }), {}, 2,
+       Stream::kOut, kTooFew},
+      {"Exactly500Variants", text_input([] { return Cohort(3, 500).text(); }), {}, 0, Stream::kOut,
+       markers_line(1, 500, 500)},
+      {"InputDoesNotExist", nullptr, {"--vcf", "missing.vcf", "--out", "out"}, 1, Stream::kOut,
+       "Error: Cannot open input file: missing.vcf", true},
+      {"InputIsADirectory",
+       [](const TempDir& dir) { std::filesystem::create_directory(dir.file("in")); }, {}, 1,
+       Stream::kOut, "Error: Cannot open input file: in", true},
+      {"OutputFolderDoesNotExist", text_input([] { return Cohort().text(); }),
+       {"--vcf", "in", "--out", "missing/out"}, 1, Stream::kErr,
+       "Cannot write to the output files: No such file or directory"},
+      // Nothing can be created in /proc, not even by root (tests may run as root).
+      {"OutputFolderNotWritable", text_input([] { return Cohort().text(); }),
+       {"--vcf", "in", "--out", "/proc/palvane_test_out"}, 1, Stream::kErr,
+       "Cannot write to the output files: No such file or directory"},
+  };
+}
+
+class BadInputTest : public testing::TestWithParam<BadInput> {};
+
+TEST_P(BadInputTest, EndsWithItsMessageAndStatus) {
+  const BadInput& c = GetParam();
+  TempDir dir;
+  if (c.make) c.make(dir);
+  std::vector<std::string> args = {"--vcf", "in", "--out", "out", "--cpu", "2"};
+  if (!c.args.empty() && c.args[0] == "--vcf") {
+    args = c.args;
+  } else {
+    args.insert(args.end(), c.args.begin(), c.args.end());
+  }
+  const RunResult run = run_palvane(dir, args, 120);
+
+  const std::string where = "\n--- stdout tail:\n" +
+                            run.out.substr(run.out.size() > 1500 ? run.out.size() - 1500 : 0) +
+                            "\n--- stderr:\n" + run.err.substr(0, 1500);
+  ASSERT_EQ(run.status, c.status) << where;
+  if (c.status == 0) {
+    EXPECT_TRUE(has_line(run.out, kFinished)) << where;
+    if (c.stream == Stream::kOut) {
+      EXPECT_TRUE(has_line(run.out, c.message)) << where;
+      EXPECT_EQ(run.err, "") << where;
+    }
+  } else if (c.stream == Stream::kOut) {
+    EXPECT_EQ(last_nonempty_line(run.out), c.message) << where;
+  }
+  if (c.stream == Stream::kErr) {
+    const std::vector<std::string> err = lines_of(run.err);
+    EXPECT_EQ(err.empty() ? "" : err[0], c.message) << where;
+  }
+  if (!c.also_out.empty()) {
+    EXPECT_NE(run.out.find(c.also_out), std::string::npos) << where;
+  }
+  if (c.empty_reports) {
+    for (const char* suffix : {".ibd", ".segments"}) {
+      EXPECT_TRUE(file_exists(dir.file(std::string("out") + suffix))) << suffix;
+      EXPECT_EQ(read_file(dir.file(std::string("out") + suffix)), "") << suffix;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, BadInputTest, testing::ValuesIn(bad_inputs()),
+                         [](const testing::TestParamInfo<BadInput>& info) {
+                           return info.param.name;
+                         });
+
+// Fields of each row of an .ibd file, carriage returns dropped, rows sorted
+// (workers interleave their rows).
+std::vector<std::vector<std::string>> sorted_rows(const std::string& path) {
+  std::string text = read_file(path);
+  std::erase(text, '\r');
+  std::vector<std::vector<std::string>> rows;
+  for (const std::string& line : lines_of(text)) {
+    std::istringstream fields(line);
+    rows.emplace_back(std::istream_iterator<std::string>(fields),
+                      std::istream_iterator<std::string>());
+  }
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
+
+TEST(BadInputReports, CrlfLineEndsGiveTheRowsOfLfLineEnds) {
+  TempDir dir;
+  Cohort c{4, 600};
+  write_file(dir.file("lf"), c.text());
+  c.eol = "\r\n";
+  write_file(dir.file("crlf"), c.text());
+  ASSERT_EQ(run_palvane(dir, {"--vcf", "lf", "--out", "lf"}, 120).status, 0);
+  ASSERT_EQ(run_palvane(dir, {"--vcf", "crlf", "--out", "crlf"}, 120).status, 0);
+  const auto rows = sorted_rows(dir.file("lf.ibd"));
+  EXPECT_EQ(rows.size(), 1u + 6u);  // header and the 6 pairs
+  EXPECT_EQ(sorted_rows(dir.file("crlf.ibd")), rows);
+}
+
+// Names of 3000 characters make rows and segment lines longer than any fixed
+// line buffer: each line must still be written whole.
+TEST(BadInputReports, VeryLongSampleNamesKeepWholeLines) {
+  TempDir dir;
+  Cohort c{4, 600};
+  c.name_prefix = std::string(3000, 'n');
+  write_file(dir.file("in"), c.text());
+  const RunResult run = run_palvane(dir, {"--vcf", "in", "--out", "out", "--segments",
+                                          "--ibs1markers", "50", "--ibs2markers", "50"}, 120);
+  ASSERT_EQ(run.status, 0) << run.out << run.err;
+  const std::string name0 = c.name_prefix + "0", name3 = c.name_prefix + "3";
+  // Samples 0 and 3 carry the same genotypes: one IBD2 segment over the chromosome.
+  bool segment = false;
+  for (const std::string& line : lines_of(read_file(dir.file("out.segments")))) {
+    if (line.rfind("IBD2", 0) != 0) continue;
+    segment = true;
+    EXPECT_GT(line.size(), 6000u);
+    EXPECT_NE(line.find(" " + name0 + " " + name3 + " "), std::string::npos);
+    EXPECT_GT(std::stoi(line.substr(line.find_last_of(' '))), 500);  // the line's last field
+  }
+  EXPECT_TRUE(segment);
+  const auto rows = sorted_rows(dir.file("out.ibd"));
+  ASSERT_EQ(rows.size(), 1u + 6u);
+  for (const auto& row : rows) {
+    ASSERT_EQ(row.size(), 11u);
+    if (row[0] != "ID1") {
+      EXPECT_EQ(row[0].size() + row[1].size(), 2u * 3001u);
+    }
+  }
+}
+
+}  // namespace
