@@ -36,7 +36,7 @@ constexpr char kReadError[] = "\nError while reading input file: Corrupted VCF f
 static_assert(sizeof kReadError - 1 == 53);
 constexpr double kMbPerByte = 9.5367431640625e-07;  // 1 / 1048576
 constexpr int32_t kFirstSequence = 10;               // incremented before use: first block 11
-constexpr int32_t kProgressEvery = 5000;             // in block sequence numbers
+constexpr int32_t kProgressBlocks = 5000;            // in block sequence numbers
 constexpr int32_t kDecompressionThreads = 8;
 constexpr int32_t kBlocksPerDecompressionJob = 64;
 constexpr auto kDonePoll = std::chrono::microseconds(200);
@@ -125,7 +125,7 @@ void read_input_blocks(BGZF* input, const timeval& clock_start) {
     volume_mb += static_cast<double>(n) * kMbPerByte;
     ring.commit();
     post_job(0, job_running(split_lines_job));
-    if (sequence % kProgressEvery == 0) print_progress(volume_mb, clock_start);
+    if (sequence % kProgressBlocks == 0) print_progress(volume_mb, clock_start);
   }
   BlockEntry& end = ring.entries[ring.reserve()];
   end.sequence = -1;
