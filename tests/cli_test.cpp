@@ -41,10 +41,6 @@ TEST(Cli, EchoAndOptionsFileShowTheValuesThatWin) {
        "",
        Echo{.input = n255, .buffer = 65075262, .cpus = 30}.text(),
        o246 + ".options"},
-      // Script words come after the command line; only the last script is read.
-      {{"--script", "s1", "--cpu", "2", "--script", "s2"},
-       "",
-       Echo{.cpus = 8, .segments = "YES"}.text()},
       {{"--subset", "keep", "--report-ibd", "0"},
        "R= .S1.\nR= .S2.\nR= .S1.\nR= ." + long_name + ".\n",
        Echo{.subset = "      -   Sample subset: true \n", .threshold = "0.000"}.text()},
@@ -52,8 +48,6 @@ TEST(Cli, EchoAndOptionsFileShowTheValuesThatWin) {
   for (size_t i = 0; i < cases.size(); ++i) {
     const Case& c = cases[i];
     TempDir dir;
-    write_file(dir.file("s1"), "--cpu 1");
-    write_file(dir.file("s2"), "--cpu 8\n--segments");
     write_file(dir.file("keep"), "S1\tS2\nS1\v" + long_name);
     const RunResult run = run_palvane(dir, c.args);
     const std::string start = c.before_banner + banner_text() + c.echo;
@@ -78,15 +72,9 @@ TEST(Cli, CommandLineErrors) {
       {{"--subset", "absent"}, "", "Cannot open file absent\n"},
       {{"--out", "--cpu", "4"}, "BANNER", "Error: Option 4 not understood.\n" + not_understood},
       {{"--segments", "1"}, "BANNER", "Error: Option 1 not understood.\n" + not_understood},
-      // A script's own --script is a plain word, never read.
-      {{"--script", "inner"},
-       "BANNER",
-       "Error: Option --script not understood.\n" + not_understood},
   };
   for (const Case& c : cases) {
     TempDir dir;
-    write_file(dir.file("inner"), "--script s2");
-    write_file(dir.file("s2"), "--bogus");
     const RunResult run = run_palvane(dir, c.args);
     EXPECT_EQ(run.status, 1) << c.args[0];
     EXPECT_EQ(run.out, c.out == "BANNER" ? banner_text() : c.out) << c.args[0];

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/test_util.h"
+
 inline std::string four_sample_vcf(bool final_newline = true) {
   std::string text =
       "##fileformat=VCFv4.2\n"
@@ -44,4 +46,18 @@ inline std::vector<std::string> four_sample_args(std::vector<std::string> more =
                                    "0.25",  "--ibs1markers", "100",   "--ibs2markers", "120"};
   args.insert(args.end(), more.begin(), more.end());
   return args;
+}
+
+struct Reports {
+  RunResult run;
+  std::string ibd, segments;
+};
+
+// Runs program in dir and reads the reports it wrote under the prefix "run".
+inline Reports run_and_read(const TempDir& dir, const std::vector<std::string>& args,
+                            const char* program = PALVANE_BIN) {
+  Reports r{run_program(program, args, dir.path), "", ""};
+  r.ibd = read_file(dir.file("run.ibd"));
+  r.segments = read_file(dir.file("run.segments"));
+  return r;
 }

@@ -95,7 +95,7 @@ TEST(SegmentLine, NamesTheScannedChromosomeClampsPositionsAndKeepsLongNames) {
     records[i].pos = 1000000 + 150000 * i;
     snprintf(records[i].chrom, sizeof records[i].chrom, "%s", i < 10 ? "chrA" : "chrB");
   }
-  std::string long_name(1500, 'L'), beta = "beta";
+  std::string long_name(7000, 'L'), beta = "beta";  // a name longer than any fixed line buffer
   char* names[] = {long_name.data(), beta.data()};
   SampleNames::names = names;
   variant_records.data = records;

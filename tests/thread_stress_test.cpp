@@ -5,25 +5,15 @@
 // Under ThreadSanitizer any race also fails the run.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdlib>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "tests/test_util.h"
+#include "tests/text_lines.h"
 #include "tests/vcf_text.h"
 
 namespace {
-
-// Lines of a report, sorted: workers interleave their rows and segments.
-std::vector<std::string> sorted_lines(const std::string& path) {
-  std::istringstream in(read_file(path));
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  std::sort(lines.begin(), lines.end());
-  return lines;
-}
 
 // ThreadSanitizer's runtime waits a second at exit while other threads still
 // run, and palvane's pair workers always do: 61 runs need no such grace.
@@ -53,8 +43,8 @@ TEST(ThreadStress, RepeatedRunsWithSmallBlocksGiveTheSameReports) {
 
   const RunResult first = run_palvane(dir, args("ref", {"--cpu", "1"}), 60);
   ASSERT_EQ(first.status, 0) << first.err;
-  const std::vector<std::string> rows = sorted_lines(dir.file("ref.ibd"));
-  const std::vector<std::string> segments = sorted_lines(dir.file("ref.segments"));
+  const std::vector<std::string> rows = sorted_lines(read_file(dir.file("ref.ibd")));
+  const std::vector<std::string> segments = sorted_lines(read_file(dir.file("ref.segments")));
   ASSERT_EQ(rows.size(), 1u + 60u * 59u / 2u);
   ASSERT_GT(segments.size(), 500u);
 
@@ -63,8 +53,8 @@ TEST(ThreadStress, RepeatedRunsWithSmallBlocksGiveTheSameReports) {
       SCOPED_TRACE(std::string("round ") + std::to_string(round) + ", --cpu " + cpu);
       const RunResult run = run_palvane(dir, args("run", {"--cpu", cpu, "--buffer", "1024"}), 30);
       ASSERT_EQ(run.status, 0) << (run.status == -1 ? "hung: " : "") << run.err;
-      ASSERT_EQ(sorted_lines(dir.file("run.ibd")), rows);
-      ASSERT_EQ(sorted_lines(dir.file("run.segments")), segments);
+      ASSERT_EQ(sorted_lines(read_file(dir.file("run.ibd"))), rows);
+      ASSERT_EQ(sorted_lines(read_file(dir.file("run.segments"))), segments);
     }
   }
 }
