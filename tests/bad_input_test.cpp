@@ -165,6 +165,10 @@ std::vector<BadInput> bad_inputs() {
       {"OutputFolderDoesNotExist", text_input([] { return Cohort().text(); }),
        {"--vcf", "in", "--out", "missing/out"}, 1, Stream::kErr,
        "Cannot write to the output files: No such file or directory"},
+      // Not writable even by root (CI runs as root): nothing can be created in /proc.
+      {"OutputFolderNotWritable", text_input([] { return Cohort().text(); }),
+       {"--vcf", "in", "--out", "/proc/palvane_out"}, 1, Stream::kErr,
+       "Cannot write to the output files: No such file or directory"},
   };
 }
 
