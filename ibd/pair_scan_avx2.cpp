@@ -7,6 +7,7 @@
 
 #include "ibd/pair_scan_kernels.h"
 #include "ibd/pair_scan_lanes.h"
+#include "ibd/pair_scan_transpose.h"
 
 namespace {
 
@@ -33,43 +34,31 @@ inline V widen_signed(const int8_t* p) {
   return _mm256_cvtepi8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
 }
 
-// One interleaving stage of the transposition: out[g * G + 2r + w] takes
-// half w of the pair in[2g * G/2 + r], in[(2g + 1) * G/2 + r].
-template <int G, int Width>
-inline void interleave(const V* in, V* out) {
-  for (int g = 0; g < kBlock / G; ++g) {
-    for (int r = 0; r < G / 2; ++r) {
-      const V x = in[2 * g * (G / 2) + r];
-      const V y = in[(2 * g + 1) * (G / 2) + r];
-      V lo, hi;
-      if constexpr (Width == 8) {
-        lo = _mm256_unpacklo_epi8(x, y);
-        hi = _mm256_unpackhi_epi8(x, y);
-      } else if constexpr (Width == 16) {
-        lo = _mm256_unpacklo_epi16(x, y);
-        hi = _mm256_unpackhi_epi16(x, y);
-      } else if constexpr (Width == 32) {
-        lo = _mm256_unpacklo_epi32(x, y);
-        hi = _mm256_unpackhi_epi32(x, y);
-      } else {
-        lo = _mm256_unpacklo_epi64(x, y);
-        hi = _mm256_unpackhi_epi64(x, y);
-      }
-      out[g * G + 2 * r] = lo;
-      out[g * G + 2 * r + 1] = hi;
+// Interleaves the low and high halves of x and y at Width bits in each 128-bit lane.
+struct Unpack {
+  template <int Width>
+  static void apply(V x, V y, V& lo, V& hi) {
+    if constexpr (Width == 8) {
+      lo = _mm256_unpacklo_epi8(x, y);
+      hi = _mm256_unpackhi_epi8(x, y);
+    } else if constexpr (Width == 16) {
+      lo = _mm256_unpacklo_epi16(x, y);
+      hi = _mm256_unpackhi_epi16(x, y);
+    } else if constexpr (Width == 32) {
+      lo = _mm256_unpacklo_epi32(x, y);
+      hi = _mm256_unpackhi_epi32(x, y);
+    } else {
+      lo = _mm256_unpacklo_epi64(x, y);
+      hi = _mm256_unpackhi_epi64(x, y);
     }
   }
-}
+};
 
 // out[s] byte L = rows[L] byte s, for 32 rows of 32 bytes (rows is scratch).
 // After the four in-lane stages, vector u * 16 + i holds step 16h + i of rows
 // 16u .. 16u + 15 in its 128-bit half h.
 inline void transpose32(V* rows, V* out) {
-  V tmp[kBlock];
-  interleave<2, 8>(rows, tmp);
-  interleave<4, 16>(tmp, rows);
-  interleave<8, 32>(rows, tmp);
-  interleave<16, 64>(tmp, rows);
+  interleave_in_lanes<Unpack, kBlock>(rows);
   for (int i = 0; i < 16; ++i) {
     out[i] = _mm256_permute2x128_si256(rows[i], rows[16 + i], 0x20);
     out[16 + i] = _mm256_permute2x128_si256(rows[i], rows[16 + i], 0x31);

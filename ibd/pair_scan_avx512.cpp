@@ -14,6 +14,7 @@
 
 #include "ibd/pair_scan_kernels.h"
 #include "ibd/pair_scan_lanes.h"
+#include "ibd/pair_scan_transpose.h"
 
 namespace {
 
@@ -58,45 +59,32 @@ struct Avx512 {
     return _mm512_shuffle_epi8(t.code, _mm512_or_si512(first, second));
   }
 
-  // One interleaving stage of the transposition: out[g * G + 2r + w] takes
-  // half w of the pair in[2g * G/2 + r], in[(2g + 1) * G/2 + r], within each
-  // 128-bit lane.
-  template <int G, int Width>
-  static void interleave(const V* in, V* out) {
-    for (int g = 0; g < kLanes / G; ++g) {
-      for (int r = 0; r < G / 2; ++r) {
-        const V x = in[2 * g * (G / 2) + r];
-        const V y = in[(2 * g + 1) * (G / 2) + r];
-        V lo, hi;
-        if constexpr (Width == 8) {
-          lo = _mm512_unpacklo_epi8(x, y);
-          hi = _mm512_unpackhi_epi8(x, y);
-        } else if constexpr (Width == 16) {
-          lo = _mm512_unpacklo_epi16(x, y);
-          hi = _mm512_unpackhi_epi16(x, y);
-        } else if constexpr (Width == 32) {
-          lo = _mm512_unpacklo_epi32(x, y);
-          hi = _mm512_unpackhi_epi32(x, y);
-        } else {
-          lo = _mm512_unpacklo_epi64(x, y);
-          hi = _mm512_unpackhi_epi64(x, y);
-        }
-        out[g * G + 2 * r] = lo;
-        out[g * G + 2 * r + 1] = hi;
+  // Interleaves the low and high halves of x and y at Width bits in each 128-bit lane.
+  struct Unpack {
+    template <int Width>
+    static void apply(V x, V y, V& lo, V& hi) {
+      if constexpr (Width == 8) {
+        lo = _mm512_unpacklo_epi8(x, y);
+        hi = _mm512_unpackhi_epi8(x, y);
+      } else if constexpr (Width == 16) {
+        lo = _mm512_unpacklo_epi16(x, y);
+        hi = _mm512_unpackhi_epi16(x, y);
+      } else if constexpr (Width == 32) {
+        lo = _mm512_unpacklo_epi32(x, y);
+        hi = _mm512_unpackhi_epi32(x, y);
+      } else {
+        lo = _mm512_unpacklo_epi64(x, y);
+        hi = _mm512_unpackhi_epi64(x, y);
       }
     }
-  }
+  };
 
   // out[s] byte L = rows[L] byte s, for 64 rows of 64 bytes (rows is
   // scratch). After the four in-lane stages, vector u * 16 + i holds step
   // 16h + i of rows 16u .. 16u + 15 in its 128-bit lane h; a 4 x 4
   // transposition of 128-bit lanes finishes.
   static void transpose64(V* rows, V* out) {
-    V tmp[kLanes];
-    interleave<2, 8>(rows, tmp);
-    interleave<4, 16>(tmp, rows);
-    interleave<8, 32>(rows, tmp);
-    interleave<16, 64>(tmp, rows);
+    interleave_in_lanes<Unpack, kLanes>(rows);
     for (int i = 0; i < 16; ++i) {
       const V even01 = _mm512_shuffle_i64x2(rows[i], rows[16 + i], 0x88);
       const V odd01 = _mm512_shuffle_i64x2(rows[i], rows[16 + i], 0xdd);
