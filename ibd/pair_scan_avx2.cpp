@@ -134,23 +134,24 @@ struct Avx2 {
     V max_close = _mm256_setzero_si256();
     V open = _mm256_set1_epi8(-1);
 
-    // close: all ones in the lanes whose run closes at this step.
-    void step(V t, V close) {
+    // mask: all ones in the lanes whose run closes at this step, or with
+    // kKeepMask in the lanes whose run goes on (whichever the caller has, so
+    // that no negation is spent).
+    template <bool kKeepMask = false>
+    void step(V t, V mask) {
+      // closed_part(x): x in the closing lanes; kept_part(x): x in the others.
+      auto closed_part = [mask](V x) {
+        return kKeepMask ? _mm256_andnot_si256(mask, x) : _mm256_and_si256(mask, x);
+      };
+      auto kept_part = [mask](V x) {
+        return kKeepMask ? _mm256_and_si256(mask, x) : _mm256_andnot_si256(mask, x);
+      };
       delta = _mm256_add_epi8(delta, t);
-      const V closed = _mm256_and_si256(close, delta);
+      const V closed = closed_part(delta);
       first_close = _mm256_max_epu8(first_close, _mm256_and_si256(open, closed));
       max_close = _mm256_max_epu8(max_close, closed);
-      open = _mm256_andnot_si256(close, open);
-      delta = _mm256_andnot_si256(close, delta);
-    }
-    // keep: all ones in the lanes whose run goes on.
-    void step_keep(V t, V keep) {
-      delta = _mm256_add_epi8(delta, t);
-      const V closed = _mm256_andnot_si256(keep, delta);
-      first_close = _mm256_max_epu8(first_close, _mm256_and_si256(open, closed));
-      max_close = _mm256_max_epu8(max_close, closed);
-      open = _mm256_and_si256(keep, open);
-      delta = _mm256_and_si256(keep, delta);
+      open = kept_part(open);
+      delta = kept_part(delta);
     }
   };
 
@@ -180,7 +181,7 @@ struct Avx2 {
       const V keep1 = _mm256_cmpeq_epi8(_mm256_min_epu8(penalty, splat(231)), penalty);
       penalty = _mm256_and_si256(penalty, keep1);
       run2.step(t2, close2);
-      run1.step_keep(t1, keep1);
+      run1.step<true>(t1, keep1);
     }
   };
 
