@@ -72,7 +72,8 @@ struct GenotypeTally {
 // Shifts each sample's code of this variant into its byte of the row. A
 // column's first and third characters are its alleles; a one-character
 // column is a haploid call, counted as homozygous so that its frequency
-// weighs like a diploid one.
+// weighs like a diploid one; so is a two-character one ending in the carriage
+// return of a CRLF line end, which the tokenizer leaves in the last column.
 GenotypeTally pack_genotypes(uint8_t* row, char* const* column, const int32_t* width,
                              int32_t samples) {
   GenotypeTally tally;
@@ -81,7 +82,7 @@ GenotypeTally pack_genotypes(uint8_t* row, char* const* column, const int32_t* w
     int32_t sum;
     if (width[s] >= 3) {
       sum = genotype_code_table[g[0]] + genotype_code_table[g[2]];
-    } else if (width[s] == 1) {
+    } else if (width[s] == 1 || (width[s] == 2 && g[1] == '\r')) {
       sum = 2 * genotype_code_table[g[0]];
     } else {
       sum = 32;  // an empty or two-character column is no call
