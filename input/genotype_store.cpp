@@ -130,8 +130,10 @@ template struct GrowableArray<VariantRecord>;
 
 namespace ChromosomeTable {
 int32_t count = 0;
-std::vector<int32_t> cumulative(256, 0);
-std::vector<int32_t> markers(256, 0);
+// Never destroyed: an input error ends the process from the main thread while
+// the reader may still be closing chromosomes of lines it has queued.
+std::vector<int32_t>& cumulative = *new std::vector<int32_t>(256, 0);
+std::vector<int32_t>& markers = *new std::vector<int32_t>(256, 0);
 
 void close_entry(int32_t k, int32_t n) {
   if (k >= static_cast<int32_t>(cumulative.size())) {

@@ -53,8 +53,8 @@ extern GrowableArray<float> allele_freqs;  // minor-allele frequency per retaine
 // variants cumulative[k - 1] .. cumulative[k] - 1.
 namespace ChromosomeTable {
 extern int32_t count;  // chromosomes so far; chromosomes + 1 after the input
-extern std::vector<int32_t> cumulative;  // 256 entries, grown for more chromosomes
-extern std::vector<int32_t> markers;
+extern std::vector<int32_t>& cumulative;  // 256 entries, grown for more chromosomes
+extern std::vector<int32_t>& markers;
 // Closes chromosome k with its marker count: markers[k] = n and
 // cumulative[k] = cumulative[k - 1] + n, growing both tables when k is past them.
 void close_entry(int32_t k, int32_t n);

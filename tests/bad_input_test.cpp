@@ -258,6 +258,25 @@ TEST(BadInputReports, CrlfLineEndsGiveTheRowsOfLfLineEnds) {
 
 // Names of 3000 characters make rows longer than any fixed line buffer: each
 // row must still be written whole.
+// A read error ends the process from the main thread while the reader still
+// works through the lines it has queued, here closing a chromosome every
+// other line: nothing it writes may have been freed by then (a fault shows
+// only in the sanitizer builds, and only in some runs, hence the repeats).
+TEST(BadInputReports, ReadErrorWhileTheReaderClosesChromosomes) {
+  TempDir dir;
+  Cohort c(10, 40000);
+  c.edit = [](int v, std::vector<std::string>& columns) { columns[0] = std::to_string(v / 2); };
+  write_bgzf(dir.file("in"), c.text());
+  const std::string whole = read_file(dir.file("in"));
+  write_file(dir.file("in"), whole.substr(0, whole.size() * 3 / 4));
+  for (int i = 0; i < 10; ++i) {
+    const RunResult run = run_palvane(dir, {"--vcf", "in", "--out", "out", "--cpu", "2"}, 120);
+    ASSERT_EQ(run.status, 1) << run.err;
+    EXPECT_TRUE(has_line(run.out, kCorrupted)) << run.out;  // the reader may print on after it
+    EXPECT_EQ(run.err.find("Sanitizer"), std::string::npos) << run.err;
+  }
+}
+
 TEST(BadInputReports, VeryLongSampleNamesKeepWholeRows) {
   TempDir dir;
   Cohort c{4, 600};
