@@ -1,6 +1,7 @@
 // One-pass, in-place tokenizer of input lines.
 #include "input/line_tokens.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -125,9 +126,10 @@ int32_t LineTokens::split(char* line, int32_t line_length) {
   char* open_token = nullptr;  // start of a token that runs past the chunks seen so far
   uint64_t ends_before = 1;    // bit 63 of the previous chunk's token-ending mask; the line start counts
   char tail[64];
-  for (int32_t offset = 0; offset < line_length; offset += 64) {
+  // A 64-bit offset: a line up to INT32_MAX bytes long must not overflow it.
+  for (int64_t offset = 0; offset < line_length; offset += 64) {
     char* chunk = line + offset;
-    int32_t valid = line_length - offset;
+    const int32_t valid = static_cast<int32_t>(std::min<int64_t>(line_length - offset, 64));
     ChunkMasks masks;
     uint64_t in_range = ~uint64_t{0};
     if (valid >= 64) {

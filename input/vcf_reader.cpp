@@ -132,6 +132,13 @@ void read_column_header(const char* line, int32_t length, int32_t ntok) {
   char** names = static_cast<char**>(malloc(table_bytes));
   if (names == nullptr) fail_allocation(static_cast<int64_t>(table_bytes));
   for (int32_t s = 0; s < count; ++s) names[s] = header + (tokens->token[kFixedColumns + s] - line);
+  // The carriage return of a CRLF line end stays in the last column: it is
+  // not part of the last sample's name.
+  if (count > 0) {
+    char* last = names[count - 1];
+    const size_t n = strlen(last);
+    if (n > 0 && last[n - 1] == '\r') last[n - 1] = '\0';
+  }
   SampleNames::header = header;
   SampleNames::names = names;
   SampleNames::count = count;

@@ -4,7 +4,12 @@
 // inputs that the fuzzers found are kept here too.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <iterator>
@@ -40,6 +45,13 @@ bool has_line(const std::string& text, const std::string& wanted) {
 
 // BGZF without its end-of-file block: every data block complete.
 std::string without_eof_block(const std::string& bgzf) { return bgzf.substr(0, bgzf.size() - 28); }
+
+// The system's text for the error of creating path (a path that cannot be created).
+std::string create_error(const char* path) {
+  const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL, 0660);
+  if (fd >= 0) close(fd);
+  return fd >= 0 ? "created" : strerror(errno);
+}
 
 enum class Stream { kOut, kErr };
 
@@ -103,6 +115,10 @@ std::vector<BadInput> bad_inputs() {
       // htslib's warning is the user's only sign, so it must get through.
       {"BgzfCutBetweenBlocks", bgzf_input(without_eof_block), {}, 0, Stream::kErr,
        "[W::bgzf_read_block] EOF marker is absent. The input may be truncated"},
+      {"Retained499", text_input([] { return Cohort(3, 499).text(); }), {}, 2, Stream::kOut,
+       kTooFew},
+      {"Retained500", text_input([] { return Cohort(3, 500).text(); }), {}, 0, Stream::kOut,
+       markers_line(1, 500, 500)},
       {"HeaderLineOnly", data_file("header_only.vcf"), {}, 2, Stream::kOut, kTooFew},
       {"NineColumnHeaderHasNoSamples", data_file("no_samples.vcf"), {}, 2, Stream::kOut, kTooFew,
        {"      -   Number of samples: 0\n"}},
@@ -165,10 +181,11 @@ std::vector<BadInput> bad_inputs() {
       {"OutputFolderDoesNotExist", text_input([] { return Cohort().text(); }),
        {"--vcf", "in", "--out", "missing/out"}, 1, Stream::kErr,
        "Cannot write to the output files: No such file or directory"},
-      // Not writable even by root (CI runs as root): nothing can be created in /proc.
+      // Not writable even by root (CI runs as root): sysfs refuses to create
+      // files, with EACCES, or EROFS where it is mounted read-only.
       {"OutputFolderNotWritable", text_input([] { return Cohort().text(); }),
-       {"--vcf", "in", "--out", "/proc/palvane_out"}, 1, Stream::kErr,
-       "Cannot write to the output files: No such file or directory"},
+       {"--vcf", "in", "--out", "/sys/palvane_out"}, 1, Stream::kErr,
+       "Cannot write to the output files: " + create_error("/sys/palvane_out.ibd")},
   };
 }
 
@@ -220,11 +237,9 @@ INSTANTIATE_TEST_SUITE_P(Cases, BadInputTest, testing::ValuesIn(bad_inputs()),
                            return info.param.name;
                          });
 
-// Fields of each row of an .ibd file, carriage returns dropped, rows sorted
-// (workers interleave their rows).
+// Fields of each row of an .ibd file, rows sorted (workers interleave their rows).
 std::vector<std::vector<std::string>> sorted_rows(const std::string& path) {
-  std::string text = read_file(path);
-  std::erase(text, '\r');
+  const std::string text = read_file(path);
   std::vector<std::vector<std::string>> rows;
   for (const std::string& line : lines_of(text)) {
     std::istringstream fields(line);
@@ -251,9 +266,15 @@ TEST(BadInputReports, CrlfLineEndsGiveTheRowsOfLfLineEnds) {
   const RunResult crlf = run_palvane(dir, {"--vcf", "crlf", "--out", "crlf"}, 120);
   ASSERT_EQ(crlf.status, 0);
   EXPECT_EQ(crlf.err, "");
-  const auto rows = sorted_rows(dir.file("lf.ibd"));
+  std::vector<std::string> rows = lines_of(read_file(dir.file("lf.ibd")));
+  std::vector<std::string> crlf_rows = lines_of(read_file(dir.file("crlf.ibd")));
+  std::sort(rows.begin(), rows.end());
+  std::sort(crlf_rows.begin(), crlf_rows.end());
   EXPECT_EQ(rows.size(), 1u + 6u);  // header and the 6 pairs
-  EXPECT_EQ(sorted_rows(dir.file("crlf.ibd")), rows);
+  EXPECT_EQ(crlf_rows, rows);
+  // The last sample's name has no carriage return: --pair finds it.
+  const RunResult pair = run_palvane(dir, {"--vcf", "crlf", "--out", "pair", "--pair", "S0", "S3"}, 120);
+  EXPECT_EQ(pair.status, 0) << pair.out << pair.err;
 }
 
 // Names of 3000 characters make rows longer than any fixed line buffer: each
