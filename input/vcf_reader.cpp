@@ -72,20 +72,23 @@ struct GenotypeTally {
 // Shifts each sample's code of this variant into its byte of the row. A
 // column's first and third characters are its alleles; a one-character
 // column is a haploid call, counted as homozygous so that its frequency
-// weighs like a diploid one; so is a two-character one ending in the carriage
-// return of a CRLF line end, which the tokenizer leaves in the last column.
+// weighs like a diploid one; so is one whose allele is followed by the ':' of
+// further FORMAT fields ("1:35"), or by the carriage return of a CRLF line
+// end, which the tokenizer leaves in the last column.
 GenotypeTally pack_genotypes(uint8_t* row, char* const* column, const int32_t* width,
                              int32_t samples) {
   GenotypeTally tally;
   for (int32_t s = 0; s < samples; ++s) {
     const unsigned char* g = reinterpret_cast<const unsigned char*>(column[s]);
+    const int32_t w = width[s];
+    const bool haploid = w == 1 || (w >= 2 && (g[1] == ':' || (w == 2 && g[1] == '\r')));
     int32_t sum;
-    if (width[s] >= 3) {
-      sum = genotype_code_table[g[0]] + genotype_code_table[g[2]];
-    } else if (width[s] == 1 || (width[s] == 2 && g[1] == '\r')) {
+    if (haploid) {
       sum = 2 * genotype_code_table[g[0]];
+    } else if (w >= 3) {
+      sum = genotype_code_table[g[0]] + genotype_code_table[g[2]];
     } else {
-      sum = 32;  // an empty or two-character column is no call
+      sum = 32;  // an empty or other two-character column is no call
     }
     int32_t code;
     if (sum & 0x30) {

@@ -128,12 +128,13 @@ TEST_F(VcfReaderTest, GenotypeCodesIncludingHaploidCallsAndLinesWithoutACall) {
   RunSettings::max_missing_rate = 1.0f;
   const std::vector<std::string> gts = {
       "0/0", "0/1", "0|1",       "1/0",  "0/3", "1/1", "1|2", "2/3", "./.", "0/.", "./1",
-      "0/4", "4/4", "0/1:35:99", "10/1", "0",   "1",   "3",   ".",   "4",   "01",  "1"};
-  const int expected[] = {0, 1, 1, 1, 1, 2, 2, 2, 3, 3, 3, 3, 3, 1, 3, 0, 2, 2, 3, 3, 3, 2};
-  feed(header_line(22) + data_line("1", 5, gts));
+      "0/4", "4/4", "0/1:35:99", "10/1", "0",   "1",   "3",   ".",   "4",   "01",  "0:35",
+      "1:9", ".:3", "0:",  "1"};
+  const int expected[] = {0, 1, 1, 1, 1, 2, 2, 2, 3, 3, 3, 3, 3, 1, 3, 0, 2, 2, 3, 3, 3, 0, 2, 3, 0, 2};
+  feed(header_line(26) + data_line("1", 5, gts));
   EXPECT_EQ(output().find("allele frequency"), std::string::npos);  // --maf -1 is not announced
   ASSERT_EQ(variants_kept.load(), 1);
-  for (int s = 0; s < 22; ++s) EXPECT_EQ(GenotypeMatrix::rows[0][s], expected[s]) << gts[s];
+  for (int s = 0; s < 26; ++s) EXPECT_EQ(GenotypeMatrix::rows[0][s], expected[s]) << gts[s];
   // Haploid calls weigh like homozygous ones: "0/1", "1" and "." give 3 of 4 alleles.
   // A line without a called genotype has no frequency and is dropped, even unfiltered.
   restart();

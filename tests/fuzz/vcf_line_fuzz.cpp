@@ -56,10 +56,13 @@ int allele(char c) {
   return -1;
 }
 
-// Genotype code 0-2, or 3 for no call: first and third characters, a single
-// character being a haploid call.
+// Genotype code 0-2, or 3 for no call: first and third characters; a single
+// character, or one followed by ':' or by a lone carriage return, is a
+// haploid call.
 int expected_code(const std::string& column) {
-  if (column.size() == 1) return allele(column[0]) < 0 ? 3 : 2 * allele(column[0]);
+  const bool haploid = column.size() == 1 ||
+                       (column.size() >= 2 && (column[1] == ':' || column == column.substr(0, 1) + "\r"));
+  if (haploid) return allele(column[0]) < 0 ? 3 : 2 * allele(column[0]);
   if (column.size() < 3) return 3;
   int a = allele(column[0]), b = allele(column[2]);
   return a < 0 || b < 0 ? 3 : a + b;
