@@ -217,7 +217,9 @@ struct Avx2 {
         const V closed = _mm256_andnot_si256(
             no_close, _mm256_max_epi32(first_len, widen_unsigned(most + 8 * j)));
         longest[j] = _mm256_max_epi32(longest[j], closed);
-        const V pass = _mm256_cmpgt_epi32(closed, limit);
+        // Only lanes that closed a run can pass (a negative threshold would
+        // otherwise pass the zero of a lane without a closing).
+        const V pass = _mm256_andnot_si256(no_close, _mm256_cmpgt_epi32(closed, limit));
         passed |= static_cast<LaneMask>(_mm256_movemask_ps(_mm256_castsi256_ps(pass))) << (8 * j);
         base[j] =
             _mm256_add_epi32(_mm256_and_si256(no_close, base[j]), widen_unsigned(delta + 8 * j));
