@@ -61,8 +61,10 @@ bool header_seen = false;
 // One token record serves every line: it is only ever used by this thread.
 LineTokens* tokens = nullptr;
 
-// Each sample's genotype sum on the line being read.
-std::vector<uint8_t> call_sums;
+// Each sample's genotype sum on the line being read. Never destroyed: an
+// input error ends the process from the main thread while this thread may
+// still be reading lines it has queued.
+std::vector<uint8_t>& call_sums = *new std::vector<uint8_t>();
 
 std::vector<int32_t> sample_selected;
 int32_t selected_count = 0;
