@@ -52,7 +52,8 @@ void BM_FixedWidthSums(benchmark::State& state) {
     benchmark::DoNotOptimize(ok);
     benchmark::DoNotOptimize(sums.data());
   }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(line.size()));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                          static_cast<int64_t>(line.size()));
 }
 
 }  // namespace

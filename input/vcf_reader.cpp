@@ -246,7 +246,8 @@ void read_data_line(int32_t ntok, bool sums_ready) {
   // instead of mapping the shared zero page for the packing's read and then
   // copying it (with a TLB shootdown to every core) at the write.
   if (kept % 2 == 0) memset(row, 0, static_cast<size_t>(samples));
-  if (!sums_ready) column_sums(column + kFixedColumns, width + kFixedColumns, samples, call_sums.data());
+  if (!sums_ready)
+    column_sums(column + kFixedColumns, width + kFixedColumns, samples, call_sums.data());
   GenotypeTally tally = pack_genotypes(row, call_sums.data(), samples);
 
   // Single-precision frequency, widened; a variant without a called
@@ -298,7 +299,7 @@ void process_vcf_line(char* line, int32_t length) {
   // The common layout: nine tab-ended fixed columns, then only three-character
   // calls. Nothing is written into the line before it is known to qualify.
   const int32_t samples = SampleNames::count;
-  if (read_fixed_width_calls && samples > 0) {
+  if (read_fixed_width_calls && header_seen && samples > 0) {
     const int32_t fixed = fixed_columns_end(line, length);
     if (fixed > 0 && length - fixed == 4 * static_cast<int64_t>(samples) &&
         fixed_width_sums(line + fixed, samples, call_sums.data())) {

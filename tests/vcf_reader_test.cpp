@@ -335,7 +335,9 @@ TEST(FixedWidthSums, KernelsAgreeOnCommonCallsAndNearMisses) {
     if (!fast_ok) continue;
     ++accepted;
     for (int s = 0; s < samples; ++s) {
-      const auto code = [&](size_t i) { return genotype_code_table[static_cast<uint8_t>(calls[i])]; };
+      const auto code = [&](size_t i) {
+        return genotype_code_table[static_cast<uint8_t>(calls[i])];
+      };
       ASSERT_EQ(fast[s], code(4 * s) + code(4 * s + 2)) << round << " sample " << s;
       ASSERT_EQ(plain[s], fast[s]);
     }
@@ -384,7 +386,8 @@ TEST_F(VcfReaderTest, FastReadingOfCommonCallsMatchesTheGeneralReading) {
           std::vector<char> line(text.begin(), text.end());
           line.push_back('\0');
           process_vcf_line(line.data(), static_cast<int32_t>(text.size()));
-          untouched += std::equal(text.end() - 4 * samples, text.end(), line.end() - 1 - 4 * samples);
+          const size_t tail = 4 * static_cast<size_t>(samples);
+          untouched += std::equal(text.end() - tail, text.end(), line.end() - 1 - tail);
         }
         EXPECT_EQ(untouched, fast ? common : 0) << samples;
         readings[fast] = reading_of();
@@ -413,7 +416,8 @@ TEST_F(VcfReaderTest, CommonCallsWithTheWrongColumnsFailAsInTheGeneralReading) {
   };
   fails_with(data_line("1", 5, calls(21, "0/1")), 2, "Expected 29 items in line but got 30\n");
   fails_with(data_line("1", 5, calls(19, "0/1")), 2, "Expected 29 items in line but got 28\n");
-  fails_with(data_line("1", 5, calls(19, "0/1", {"0 1"})), 2, "Expected 29 items in line but got 30\n");
+  fails_with(data_line("1", 5, calls(19, "0/1", {"0 1"})), 2,
+             "Expected 29 items in line but got 30\n");
   std::string no_gt = data_line("1", 5, calls(20, "0/1"));
   fails_with(no_gt.replace(no_gt.find("GT"), 2, "DP"), 1, "Column 8 should start with 'GT'");
   no_gt = data_line("1", 5, calls(21, "0/1"));
