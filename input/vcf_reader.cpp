@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "input/genotype_calls.h"
 #include "input/genotype_store.h"
 #include "input/line_queue.h"
 #include "input/line_tokens.h"
@@ -60,6 +61,11 @@ bool header_seen = false;
 // One token record serves every line: it is only ever used by this thread.
 LineTokens* tokens = nullptr;
 
+// Each sample's genotype sum on the line being read. Never destroyed: an
+// input error ends the process from the main thread while this thread may
+// still be reading lines it has queued.
+std::vector<uint8_t>& call_sums = *new std::vector<uint8_t>();
+
 std::vector<int32_t> sample_selected;
 int32_t selected_count = 0;
 
@@ -69,15 +75,13 @@ struct GenotypeTally {
   int32_t alt = 0;  // non-reference alleles of the called genotypes
 };
 
-// Shifts each sample's code of this variant into its byte of the row. A
+// Each sample's genotype sum, the sum of the allele codes of its column: a
 // column's first and third characters are its alleles; a one-character
 // column is a haploid call, counted as homozygous so that its frequency
 // weighs like a diploid one; so is one whose allele is followed by the ':' of
 // further FORMAT fields ("1:35"), or by the carriage return of a CRLF line
 // end, which the tokenizer leaves in the last column.
-GenotypeTally pack_genotypes(uint8_t* row, char* const* column, const int32_t* width,
-                             int32_t samples) {
-  GenotypeTally tally;
+void column_sums(char* const* column, const int32_t* width, int32_t samples, uint8_t* sums) {
   for (int32_t s = 0; s < samples; ++s) {
     const unsigned char* g = reinterpret_cast<const unsigned char*>(column[s]);
     const int32_t w = width[s];
@@ -90,17 +94,26 @@ GenotypeTally pack_genotypes(uint8_t* row, char* const* column, const int32_t* w
     } else {
       sum = 32;  // an empty or other two-character column is no call
     }
-    int32_t code;
-    if (sum & 0x30) {
-      ++tally.missing;
-      code = 3;
-    } else {
-      code = sum;
-      ++tally.called;
-      tally.alt += sum;
-    }
-    row[s] = static_cast<uint8_t>((row[s] << 2) | code);
+    sums[s] = static_cast<uint8_t>(sum);
   }
+}
+
+// Shifts each sample's code of this variant into its byte of the row: its
+// sum, or 3 (no call) when a non-allele character makes the sum 16 or more.
+GenotypeTally pack_genotypes(uint8_t* row, const uint8_t* sums, int32_t samples) {
+  int32_t missing = 0;
+  int32_t alt = 0;
+  for (int32_t s = 0; s < samples; ++s) {
+    const int32_t sum = sums[s];
+    const bool no_call = (sum & 0x30) != 0;
+    missing += no_call;
+    alt += no_call ? 0 : sum;
+    row[s] = static_cast<uint8_t>((row[s] << 2) | (no_call ? 3 : sum));
+  }
+  GenotypeTally tally;
+  tally.missing = missing;
+  tally.called = samples - missing;
+  tally.alt = alt;
   return tally;
 }
 
@@ -118,6 +131,28 @@ int32_t missing_count_limit(int32_t samples, float rate) {
   if (!(rounded < 2147483648.0)) return INT32_MAX;
   if (rounded <= -2147483649.0) return INT32_MIN;
   return static_cast<int32_t>(rounded);
+}
+
+// The offset of the first sample column when each of the nine fixed columns
+// is non-empty and ends with a single tab, with no blank or newline among
+// them: splitting up to there then gives the nine tokens that splitting the
+// whole line gives. Otherwise -1.
+int32_t fixed_columns_end(const char* line, int32_t length) {
+  int32_t columns = 0;
+  bool in_column = false;
+  for (int32_t i = 0; i < length; ++i) {
+    const char c = line[i];
+    if (c == '\t') {
+      if (!in_column) return -1;
+      if (++columns == kFixedColumns) return i + 1;
+      in_column = false;
+    } else if (c == ' ' || c == '\n') {
+      return -1;
+    } else {
+      in_column = true;
+    }
+  }
+  return -1;
 }
 
 void read_column_header(const char* line, int32_t length, int32_t ntok) {
@@ -145,6 +180,7 @@ void read_column_header(const char* line, int32_t length, int32_t ntok) {
   SampleNames::header = header;
   SampleNames::names = names;
   SampleNames::count = count;
+  call_sums.assign(static_cast<size_t>(count > 0 ? count : 0), 0);
 
   printf("%s Number of samples: %d\n\n", kDetail, count);
   GenotypeMatrix::allocate();
@@ -185,7 +221,9 @@ void record_retained_variant(int32_t pos, const char* chrom, double maf) {
   variants_kept.store(kept, std::memory_order_release);
 }
 
-void read_data_line(int32_t ntok) {
+// Reads a data line split into ntok tokens; with sums_ready, the line is one
+// of fixed-width calls whose sums are already in call_sums.
+void read_data_line(int32_t ntok, bool sums_ready) {
   if (!header_seen) fail_data_before_header(variants_read.load(std::memory_order_relaxed));
   const int32_t samples = SampleNames::count;
   RunSettings::people_count = samples;
@@ -208,8 +246,9 @@ void read_data_line(int32_t ntok) {
   // instead of mapping the shared zero page for the packing's read and then
   // copying it (with a TLB shootdown to every core) at the write.
   if (kept % 2 == 0) memset(row, 0, static_cast<size_t>(samples));
-  GenotypeTally tally =
-      pack_genotypes(row, column + kFixedColumns, width + kFixedColumns, samples);
+  if (!sums_ready)
+    column_sums(column + kFixedColumns, width + kFixedColumns, samples, call_sums.data());
+  GenotypeTally tally = pack_genotypes(row, call_sums.data(), samples);
 
   // Single-precision frequency, widened; a variant without a called
   // genotype has none and is rejected by the frequency test.
@@ -233,6 +272,8 @@ void read_data_line(int32_t ntok) {
 }
 }  // namespace
 
+bool read_fixed_width_calls = true;
+
 void start_vcf_reading() {
   variants_read.store(0, std::memory_order_release);
   memcpy(last_chrom, "-", 2);
@@ -255,7 +296,19 @@ void process_vcf_line(char* line, int32_t length) {
     read_column_header(line, length, tokens->split(line, length));
     return;
   }
-  read_data_line(tokens->split(line, length));
+  // The common layout: nine tab-ended fixed columns, then only three-character
+  // calls. Nothing is written into the line before it is known to qualify.
+  const int32_t samples = SampleNames::count;
+  if (read_fixed_width_calls && header_seen && samples > 0) {
+    const int32_t fixed = fixed_columns_end(line, length);
+    if (fixed > 0 && length - fixed == 4 * static_cast<int64_t>(samples) &&
+        fixed_width_sums(line + fixed, samples, call_sums.data())) {
+      tokens->split(line, fixed);
+      read_data_line(samples + kFixedColumns, true);
+      return;
+    }
+  }
+  read_data_line(tokens->split(line, length), false);
 }
 
 void finish_vcf_input() {

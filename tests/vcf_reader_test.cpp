@@ -9,10 +9,12 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <random>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "input/genotype_calls.h"
 #include "input/genotype_store.h"
 #include "setup/id_table.h"
 #include "setup/run_settings.h"
@@ -242,6 +244,184 @@ TEST_F(VcfReaderTest, ChromosomeEntriesFollowChangesOfTheStoredName) {
   const std::string out = output();
   EXPECT_NE(out.find("      -   Reading chromosome - (pos=0)\n"), std::string::npos);
   EXPECT_NE(out.find("      -   Reading chromosome scaffol (pos=2)\n"), std::string::npos);
+}
+
+namespace {
+// Random data lines, most of them in the common layout of three-character
+// calls, the others one change away from it without changing the column
+// count, which the general reading reads differently or the same.
+struct LineMaker {
+  std::mt19937 rng{11};
+  int pick(int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); }
+
+  std::string call() {
+    static const char* const common[] = {"0/0", "0/1", "1/0", "1|1", "0|1", "1/1", "./.",
+                                         ".|1", "2/3", "0/4", "x/1", "0/\r", "\x80|0"};
+    return pick(3) == 0 ? common[pick(13)] : common[pick(6)];
+  }
+
+  // Sets *common to whether the line keeps the common layout.
+  std::string line(int samples, const std::string& chrom, int pos, bool* common) {
+    std::vector<std::string> calls;
+    for (int s = 0; s < samples; ++s) calls.push_back(call());
+    std::string text = data_line(chrom, pos, calls);
+    *common = pick(3) != 0;
+    if (*common) return text;
+    const size_t first = text.size() - 4 * static_cast<size_t>(samples);  // first call
+    const size_t at = first + 4 * static_cast<size_t>(pick(samples));     // a call
+    switch (pick(9)) {
+      case 0: return text.replace(at + 1, 1, ":");  // a haploid call and further fields
+      case 1: return text.replace(at, 3, "0/1:35");
+      case 2: return text.replace(at, 3, pick(2) ? "1" : ".");
+      case 3: return text.replace(text.size() - 1, 1, "\r\n");
+      case 4: return text.insert(at, "\t");  // two tabs before a call
+      case 5: return text.replace(at, 1, pick(2) ? " " : "\t");  // a blank for an allele
+      case 6: return text.replace(text.find('\t', 3), 1, " ");   // fixed columns split by a blank
+      case 7: return text.replace(at, 3, pick(2) ? "10/1" : "01");
+      default: return text.replace(at + 3, 1, " ");  // a blank ends a call
+    }
+  }
+};
+
+// The packed rows (all of them), frequencies, positions, chromosome table
+// and messages of a reading.
+struct Reading {
+  std::vector<std::vector<uint8_t>> rows;
+  std::vector<float> freqs;
+  std::vector<int> positions;
+  std::vector<int32_t> cumulative;
+  std::string output;
+  bool operator==(const Reading&) const = default;
+};
+
+Reading reading_of() {
+  Reading r;
+  for (int32_t v = 0; v < GenotypeMatrix::capacity; ++v)
+    r.rows.emplace_back(GenotypeMatrix::rows[v], GenotypeMatrix::rows[v] + GenotypeMatrix::npeople);
+  r.freqs.assign(allele_freqs.data, allele_freqs.data + variants_kept.load());
+  r.positions = kept_positions();
+  finish_vcf_input();
+  r.cumulative.assign(ChromosomeTable::cumulative.begin(),
+                      ChromosomeTable::cumulative.begin() + ChromosomeTable::count);
+  return r;
+}
+}  // namespace
+
+// Both kernels agree on which call sections have the common layout and on
+// their sums, over sample counts around the 16-sample step and single-byte
+// changes anywhere in a section.
+TEST(FixedWidthSums, KernelsAgreeOnCommonCallsAndNearMisses) {
+  std::mt19937 rng(5);
+  const char alleles[] = {'0', '1', '2', '3', '4', '.', 'x', '\r', '\0', '\xff'};
+  const char changes[] = {' ', '\t', '\n', ':', '/', '|', '\r', '0', '.', '\0'};
+  int accepted = 0;
+  for (int round = 0; round < 6000; ++round) {
+    const int samples = round % 7 == 0 ? 17 + static_cast<int>(rng() % 200) : 1 + round % 40;
+    std::string calls;
+    for (int s = 0; s < samples; ++s) {
+      calls += alleles[rng() % 10];
+      calls += rng() % 2 ? '/' : '|';
+      calls += alleles[rng() % 10];
+      calls += s + 1 == samples ? '\n' : '\t';
+    }
+    const bool changed = round % 2 == 1;
+    if (changed) calls[rng() % calls.size()] = changes[rng() % 10];
+    std::vector<uint8_t> fast(samples, 99), plain(samples, 77);
+    const bool fast_ok = fixed_width_sums(calls.data(), samples, fast.data());
+    ASSERT_EQ(fast_ok, fixed_width_sums_plain(calls.data(), samples, plain.data())) << round;
+    if (!changed) {
+      ASSERT_TRUE(fast_ok) << round;
+    }
+    if (!fast_ok) continue;
+    ++accepted;
+    for (int s = 0; s < samples; ++s) {
+      const auto code = [&](size_t i) {
+        return genotype_code_table[static_cast<uint8_t>(calls[i])];
+      };
+      ASSERT_EQ(fast[s], code(4 * s) + code(4 * s + 2)) << round << " sample " << s;
+      ASSERT_EQ(plain[s], fast[s]);
+    }
+  }
+  EXPECT_GT(accepted, 3000);  // some changes keep the layout ('0' for an allele)
+}
+
+// Lines of three-character calls take the fast reading, which writes nothing
+// into their sample columns; everything else, and every line when it is
+// switched off, the general one. Both give the same store and messages,
+// under open and default filters and with thinning.
+TEST_F(VcfReaderTest, FastReadingOfCommonCallsMatchesTheGeneralReading) {
+  std::vector<int> sample_counts;
+  for (int n = 1; n <= 40; ++n) sample_counts.push_back(n);
+  sample_counts.push_back(83);
+  size_t kept[3] = {};  // retained variants under each filter setting
+  for (int samples : sample_counts) {
+    LineMaker maker;
+    maker.rng.seed(static_cast<unsigned>(samples));
+    std::vector<std::string> lines;
+    int common = 0;
+    bool last_common = false;
+    for (int i = 0; i < 50; ++i) {
+      bool is_common;
+      lines.push_back(maker.line(samples, i < 30 ? "1" : "chr2", 100 * (i + 1), &is_common));
+      common += is_common;
+      last_common = is_common;
+    }
+    if (samples % 2 == 0) {  // a last line without its newline
+      lines.back().pop_back();
+      common -= last_common;
+    }
+    for (int filters = 0; filters < 3; ++filters) {
+      Reading readings[2];
+      for (int fast = 0; fast < 2; ++fast) {
+        std::tie(RunSettings::min_maf, RunSettings::max_missing_rate, RunSettings::thin_level) =
+            filters == 0 ? std::tuple(-1.0, 1.0f, 0)
+                         : std::tuple(0.06, filters == 1 ? 0.3f : 0.5f, filters == 1 ? 0 : 700);
+        read_fixed_width_calls = fast == 1;
+        srand48(samples);
+        restart();
+        output();
+        feed(header_line(samples));
+        int untouched = 0;
+        for (const std::string& text : lines) {
+          std::vector<char> line(text.begin(), text.end());
+          line.push_back('\0');
+          process_vcf_line(line.data(), static_cast<int32_t>(text.size()));
+          const size_t tail = 4 * static_cast<size_t>(samples);
+          untouched += std::equal(text.end() - tail, text.end(), line.end() - 1 - tail);
+        }
+        EXPECT_EQ(untouched, fast ? common : 0) << samples;
+        readings[fast] = reading_of();
+        readings[fast].output = output();
+      }
+      read_fixed_width_calls = true;
+      EXPECT_TRUE(readings[0] == readings[1]) << samples << " samples, filters " << filters;
+      kept[filters] += readings[1].positions.size();
+    }
+  }
+  for (size_t n : kept) EXPECT_GT(n, 200u);
+}
+
+// A line of three-character calls with a column too many or too few, or a
+// FORMAT without GT, ends the process with the general reading's message.
+TEST_F(VcfReaderTest, CommonCallsWithTheWrongColumnsFailAsInTheGeneralReading) {
+  feed(header_line(20));
+  const auto fails_with = [](const std::string& line, int code, const std::string& message) {
+    EXPECT_EXIT(
+        {
+          fflush(stdout);
+          dup2(STDERR_FILENO, STDOUT_FILENO);
+          feed(line);
+        },
+        testing::ExitedWithCode(code), message);
+  };
+  fails_with(data_line("1", 5, calls(21, "0/1")), 2, "Expected 29 items in line but got 30\n");
+  fails_with(data_line("1", 5, calls(19, "0/1")), 2, "Expected 29 items in line but got 28\n");
+  fails_with(data_line("1", 5, calls(19, "0/1", {"0 1"})), 2,
+             "Expected 29 items in line but got 30\n");
+  std::string no_gt = data_line("1", 5, calls(20, "0/1"));
+  fails_with(no_gt.replace(no_gt.find("GT"), 2, "DP"), 1, "Column 8 should start with 'GT'");
+  no_gt = data_line("1", 5, calls(21, "0/1"));
+  fails_with(no_gt.replace(no_gt.find("GT"), 2, "DP"), 1, "Column 8 should start with 'GT'");
 }
 
 TEST(GenotypeStore, ArraysGrowBeforeAnAppendWouldFillThemAndAllocationFailureIsReported) {
