@@ -84,6 +84,9 @@ make_seeds() {
   "$simulate" --samples 3 --variants 520 --seed 3 --plain --threads 1 \
     --out "$seeds/cohort.vcf" > /dev/null 2>&1
   tiny_vcf 2 8 > "$seeds/few.vcf"
+  # More than 16 samples: lines of three-character calls take the reader's
+  # 16-at-a-time path.
+  tiny_vcf 37 12 > "$seeds/wide.vcf"
   printf '#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT\tA\n1\t5\t.\tA\tG\t.\t.\t.\tGT\t1\n' \
     > "$seeds/haploid.vcf"
 }
