@@ -1,6 +1,7 @@
 // The analysis driver: runs the whole analysis on the main thread, from the
 // creation of the report files to their last write.
 #include "ibd/analysis_driver.h"
+#include "setup/run_messages.h"
 
 #include <fcntl.h>
 #include <htslib/bgzf.h>
@@ -30,7 +31,6 @@ std::atomic<int32_t> final_exit_status{0};
 
 namespace {
 
-constexpr const char* kDetail = "      -  ";
 constexpr const char* kPhase = "[*] ";
 constexpr char kReadError[] = "\nError while reading input file: Corrupted VCF file?\n";
 static_assert(sizeof kReadError - 1 == 53);

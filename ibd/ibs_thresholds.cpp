@@ -1,4 +1,5 @@
 #include "ibd/ibs_thresholds.h"
+#include "setup/run_messages.h"
 
 #include <algorithm>
 #include <cmath>
@@ -19,7 +20,6 @@ float* cumulative_log_no_ibs0 = nullptr;
 
 namespace {
 
-constexpr char kDetail[] = "      -  ";
 
 constexpr char kTooFewVariants[] =
     "\nError: Too few variants for analysis, palvane works best with >10k variants selected%c\n";

@@ -1,6 +1,7 @@
 // The transposed genotype matrix (one row per sample, for the pair scans)
 // and the header lines of the two report files.
 #include "ibd/transposed_matrix.h"
+#include "setup/run_messages.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -19,7 +20,6 @@ int32_t npeople = 0;
 
 namespace {
 
-constexpr const char* kDetail = "      -  ";
 constexpr const char* kPhase = "[*] ";
 constexpr int32_t kTile = 64;  // square tiles keep both sides of the copy in cache
 

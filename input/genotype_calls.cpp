@@ -6,10 +6,7 @@
 #endif
 
 #include "input/genotype_store.h"
-
-namespace {
-inline bool ends_token(unsigned char c) { return c == ' ' || c == '\t' || c == '\n'; }
-}  // namespace
+#include "input/line_tokens.h"
 
 bool fixed_width_sums_plain(const char* calls, int32_t samples, uint8_t* sums) {
   for (int32_t s = 0; s < samples; ++s) {
@@ -32,6 +29,7 @@ inline __m128i allele_codes(__m128i bytes) {
                       _mm_andnot_si128(allele, _mm_set1_epi8(16)));
 }
 
+// ends_token of each byte, as a mask.
 inline __m128i ends_token_mask(__m128i bytes) {
   return _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(' ')),
                       _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\t')),

@@ -1,5 +1,6 @@
 // The genotype store's globals and its allocation and growth.
 #include "input/genotype_store.h"
+#include "setup/run_messages.h"
 
 #include <sys/mman.h>
 
@@ -9,10 +10,6 @@
 #include <cstring>
 
 #include "setup/run_settings.h"
-
-namespace {
-const char kDetail[] = "      -  ";
-}  // namespace
 
 namespace SampleNames {
 char** names = nullptr;
@@ -83,7 +80,10 @@ void grow() {
   int32_t row_count = static_cast<int32_t>(wanted);
   print_allocation(row_count);
   uint8_t* block = map_zeroed_block(block_size(row_count));
-  memcpy(block, data, static_cast<size_t>(block_size(capacity)));
+  // Growth comes when the retained variants fill as many rows as there are,
+  // and a row holds two: only the first half of the rows is in use. Copying
+  // the empty rest would only turn fresh zero pages into resident ones.
+  memcpy(block, data, static_cast<size_t>(block_size((capacity + 1) / 2)));
   uint8_t** table = build_row_table(block, row_count);
   release();
   data = block;

@@ -12,16 +12,18 @@
 #include "input/genotype_store.h"
 
 namespace {
-// Blanks and tabs separate tokens; blanks, tabs and newlines end a token.
+// ends_token and separates_tokens of every byte, as a table.
 constexpr uint8_t kEndsToken = 1;
 constexpr uint8_t kSeparates = 2;
 
 struct ByteClasses {
   uint8_t of[256] = {};
   constexpr ByteClasses() {
-    of[static_cast<uint8_t>(' ')] = kEndsToken | kSeparates;
-    of[static_cast<uint8_t>('\t')] = kEndsToken | kSeparates;
-    of[static_cast<uint8_t>('\n')] = kEndsToken;
+    for (int c = 0; c < 256; ++c) {
+      const auto byte = static_cast<unsigned char>(c);
+      of[c] = static_cast<uint8_t>((ends_token(byte) ? kEndsToken : 0) |
+                                   (separates_tokens(byte) ? kSeparates : 0));
+    }
   }
 };
 constexpr ByteClasses kClasses;
@@ -88,6 +90,23 @@ int32_t LineTokens::split_plain(char* line, int32_t line_length) {
     p = q + 1;
   }
   return count;
+}
+
+bool LineTokens::split_tab_columns(char* line, int32_t line_length, int32_t columns) {
+  if (columns > room_) return false;
+  int32_t found = 0;
+  int32_t start = 0;
+  for (int32_t i = 0; i < line_length; ++i) {
+    if (!(kClasses.of[static_cast<uint8_t>(line[i])] & kEndsToken)) continue;
+    if (line[i] != '\t' || i == start || found == columns) return false;
+    token[found] = line + start;
+    length[found] = i - start;
+    ++found;
+    start = i + 1;
+  }
+  if (found != columns || start != line_length) return false;
+  for (int32_t k = 0; k < columns; ++k) token[k][length[k]] = '\0';
+  return true;
 }
 
 #ifdef __SSE2__

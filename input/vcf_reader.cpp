@@ -3,6 +3,7 @@
 // form, packs its genotypes, applies the variant filters and records the
 // variants it keeps.
 #include "input/vcf_reader.h"
+#include "setup/run_messages.h"
 
 #include <climits>
 #include <cstdio>
@@ -18,7 +19,6 @@
 #include "setup/run_settings.h"
 
 namespace {
-const char kDetail[] = "      -  ";
 constexpr int32_t kFixedColumns = 9;  // CHROM .. FORMAT; samples start at column 10
 
 // Format errors of the input, on standard output, each ending the process.
@@ -56,7 +56,9 @@ int32_t current_markers = 0;  // retained variants of the current chromosome
 char last_chrom[sizeof(VariantRecord::chrom)] = "-";
 int32_t max_missing_count = -1;
 int32_t kept = 0;  // variants retained so far
-bool header_seen = false;
+
+// The column-header line has been read once it has set the sample count.
+bool header_read() { return SampleNames::count >= 0; }
 
 // One token record serves every line: it is only ever used by this thread.
 LineTokens* tokens = nullptr;
@@ -133,31 +135,9 @@ int32_t missing_count_limit(int32_t samples, float rate) {
   return static_cast<int32_t>(rounded);
 }
 
-// The offset of the first sample column when each of the nine fixed columns
-// is non-empty and ends with a single tab, with no blank or newline among
-// them: splitting up to there then gives the nine tokens that splitting the
-// whole line gives. Otherwise -1.
-int32_t fixed_columns_end(const char* line, int32_t length) {
-  int32_t columns = 0;
-  bool in_column = false;
-  for (int32_t i = 0; i < length; ++i) {
-    const char c = line[i];
-    if (c == '\t') {
-      if (!in_column) return -1;
-      if (++columns == kFixedColumns) return i + 1;
-      in_column = false;
-    } else if (c == ' ' || c == '\n') {
-      return -1;
-    } else {
-      in_column = true;
-    }
-  }
-  return -1;
-}
-
 void read_column_header(const char* line, int32_t length, int32_t ntok) {
   int32_t line_number = variants_read.load(std::memory_order_relaxed);
-  if (header_seen) fail_second_header(line_number);
+  if (header_read()) fail_second_header(line_number);
   if (ntok < kFixedColumns) fail_short_header(ntok);
 
   // The names must outlive the line buffer, so they live in a copy of it.
@@ -196,7 +176,6 @@ void read_column_header(const char* line, int32_t length, int32_t ntok) {
   if (RunSettings::min_distance > 0)
     printf("%s Excluding variants closer than %d base pairs\n\n", kDetail,
            RunSettings::min_distance);
-  header_seen = true;
 }
 
 void record_retained_variant(int32_t pos, const char* chrom, double maf) {
@@ -224,7 +203,7 @@ void record_retained_variant(int32_t pos, const char* chrom, double maf) {
 // Reads a data line split into ntok tokens; with sums_ready, the line is one
 // of fixed-width calls whose sums are already in call_sums.
 void read_data_line(int32_t ntok, bool sums_ready) {
-  if (!header_seen) fail_data_before_header(variants_read.load(std::memory_order_relaxed));
+  if (!header_read()) fail_data_before_header(variants_read.load(std::memory_order_relaxed));
   const int32_t samples = SampleNames::count;
   RunSettings::people_count = samples;
   if (kept >= GenotypeMatrix::capacity) GenotypeMatrix::grow();
@@ -284,7 +263,6 @@ void start_vcf_reading() {
   last_kept_pos = 0;
   current_markers = 0;
   max_missing_count = -1;
-  header_seen = false;
   if (tokens == nullptr) tokens = new LineTokens();
 }
 
@@ -297,16 +275,15 @@ void process_vcf_line(char* line, int32_t length) {
     return;
   }
   // The common layout: nine tab-ended fixed columns, then only three-character
-  // calls. Nothing is written into the line before it is known to qualify.
+  // calls, 4 bytes a sample with the newline. Nothing is written into the line
+  // before it is known to qualify.
   const int32_t samples = SampleNames::count;
-  if (read_fixed_width_calls && header_seen && samples > 0) {
-    const int32_t fixed = fixed_columns_end(line, length);
-    if (fixed > 0 && length - fixed == 4 * static_cast<int64_t>(samples) &&
-        fixed_width_sums(line + fixed, samples, call_sums.data())) {
-      tokens->split(line, fixed);
-      read_data_line(samples + kFixedColumns, true);
-      return;
-    }
+  const int64_t calls_at = length - 4 * static_cast<int64_t>(samples);
+  if (read_fixed_width_calls && samples > 0 && calls_at > 0 && line[calls_at - 1] == '\t' &&
+      fixed_width_sums(line + calls_at, samples, call_sums.data()) &&
+      tokens->split_tab_columns(line, static_cast<int32_t>(calls_at), kFixedColumns)) {
+    read_data_line(samples + kFixedColumns, true);
+    return;
   }
   read_data_line(tokens->split(line, length), false);
 }

@@ -6,7 +6,6 @@
 #include "setup/run_settings.h"
 
 namespace {
-constexpr const char* kDetail = "      -  ";
 constexpr const char* kPhase = "[*] ";
 
 // One formatted line; 512 bytes hold the longest (a 255-character input

@@ -5,6 +5,9 @@
 
 #include <string>
 
+// The prefix of the indented detail lines of standard output.
+inline constexpr char kDetail[] = "      -  ";
+
 // The banner, from its leading newline to the end of the notice block.
 std::string banner_text();
 // The settings echo as the current RunSettings give it.
