@@ -83,28 +83,6 @@ char* format_on_heap(int32_t n, const char* format, va_list args) {
   return text;
 }
 
-// Formats one line into `line` when it fits there, else on the heap, and
-// appends the whole line to target.
-void append_line(OutputBuffer* target, char* line, size_t size, const char* format, ...)
-    __attribute__((format(printf, 4, 5)));
-
-void append_line(OutputBuffer* target, char* line, size_t size, const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  va_list again;
-  va_copy(again, args);
-  const int n = vsnprintf(line, size, format, args);
-  va_end(args);
-  if (n >= 0 && static_cast<size_t>(n) >= size) {
-    char* text = format_on_heap(n, format, again);
-    target->append(text);
-    free(text);
-  } else if (n >= 0) {
-    target->append(line);
-  }
-  va_end(again);
-}
-
 const VariantRecord kNoVariant{0, ""};
 
 // The record of variant index, clamped to the retained variants: a segment
@@ -169,9 +147,8 @@ void write_segment(PairScanContext* context, int32_t type, int32_t a, int32_t b,
   // The length is an int32 difference; formed in 64 bits so it cannot overflow.
   const int32_t length_bp = static_cast<int32_t>(static_cast<int64_t>(last.pos) - first.pos);
   const int32_t nmarkers = static_cast<int32_t>(static_cast<int64_t>(end) - start + 1);
-  append_line(&segments_output, context->segment_line, sizeof context->segment_line,
-              "IBD%d  %15s %15s %6s %9d %8d        %9.4f Mbp   %9.4f Mbp  %10d\n", type,
-              SampleNames::names[a], SampleNames::names[b],
-              chromosome_name(context->chromosome, start), start, end, first.pos * 1e-6,
-              length_bp * 1e-6, nmarkers);
+  context->segment_buffer->add_row(
+      "IBD%d  %15s %15s %6s %9d %8d        %9.4f Mbp   %9.4f Mbp  %10d\n", type,
+      SampleNames::names[a], SampleNames::names[b], chromosome_name(context->chromosome, start),
+      start, end, first.pos * 1e-6, length_bp * 1e-6, nmarkers);
 }

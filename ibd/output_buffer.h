@@ -56,6 +56,6 @@ class RowBuffer {
 };
 
 // Formats one .segments line (type 1 or 2, samples a and b, first and last
-// variant index) into the context's segment line and appends it to segments_output.
+// variant index) into the context's segment buffer, bound for segments_output.
 void write_segment(PairScanContext* context, int32_t type, int32_t a, int32_t b, int32_t start,
                    int32_t end);

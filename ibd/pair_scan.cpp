@@ -25,10 +25,11 @@ constexpr int32_t kMinVectorBatch = 4;
 
 enum class RowShape { tolerant, two_extra_columns };
 
+static_assert(kPairBatch <= kMaxBatchPairs, "a batch of pairs fits one kernel call");
+
 // Segment lists reused from pair to pair, so that scanning allocates only
 // while a list grows.
-thread_local SegmentList pair_segments;
-thread_local std::array<SegmentList, kMaxBatchPairs> batch_segments;
+thread_local std::array<SegmentList, kPairBatch> batch_segments;
 
 void write_segments(PairScanContext* context, int32_t a, int32_t b, const SegmentList& segments) {
   for (const IbdSegment& s : segments) {
@@ -73,8 +74,8 @@ void report_tolerant(PairScanContext* context, const ScanLayout& layout, int32_t
 
 SegmentList* fresh_pair_segments() {
   if (RunSettings::report_segments <= 0) return nullptr;
-  pair_segments.clear();
-  return &pair_segments;
+  batch_segments[0].clear();
+  return &batch_segments[0];
 }
 
 }  // namespace
@@ -91,20 +92,17 @@ ScanLayout current_scan_layout(int32_t nvars) {
 }
 
 void scan_pair(PairScanContext* context, int32_t nvars, int32_t a, int32_t b) {
+  if (RunSettings::scan_mode == 2) {
+    scan_pairs(context, nvars, &a, &b, 1);
+    return;
+  }
   if (RunSettings::scan_mode == 1) {
     scan_pair_merging(context, nvars, a, b);
     return;
   }
-  const ScanLayout layout = current_scan_layout(nvars);
-  const uint8_t* row_a = GenotypeMatrixTransposed::rows[a];
-  const uint8_t* row_b = GenotypeMatrixTransposed::rows[b];
-  if (RunSettings::scan_mode == 2) {
-    SegmentList* segments = fresh_pair_segments();
-    const PairScanTotals t = scan_tolerant_ref(row_a, row_b, layout, segments);
-    report_tolerant(context, layout, a, b, t, segments);
-    return;
-  }
-  const PairScanTotals t = scan_strict_ref(row_a, row_b, layout);
+  const PairScanTotals t =
+      scan_strict_ref(GenotypeMatrixTransposed::rows[a], GenotypeMatrixTransposed::rows[b],
+                      current_scan_layout(nvars));
   write_row(context, nvars, a, b, t, RowShape::two_extra_columns);
 }
 
@@ -126,22 +124,18 @@ void scan_pairs(PairScanContext* context, int32_t nvars, const int32_t* a, const
   }
   const ScanLayout layout = current_scan_layout(nvars);
   const bool keep_segments = RunSettings::report_segments > 0;
-  const TolerantBatchScan vector_kernel = tolerant_batch_kernel(active_scan_kernel());
-  const uint8_t* rows_a[kMaxBatchPairs];
-  const uint8_t* rows_b[kMaxBatchPairs];
-  PairScanTotals totals[kMaxBatchPairs];
-  for (int32_t first = 0; first < n; first += kMaxBatchPairs) {
-    const int32_t count = std::min(n - first, kMaxBatchPairs);
-    for (int32_t i = 0; i < count; ++i) {
-      rows_a[i] = GenotypeMatrixTransposed::rows[a[first + i]];
-      rows_b[i] = GenotypeMatrixTransposed::rows[b[first + i]];
-      if (keep_segments) batch_segments[i].clear();
-    }
-    const TolerantBatchScan kernel =
-        count < kMinVectorBatch ? scan_tolerant_batch_ref : vector_kernel;
-    kernel(rows_a, rows_b, count, layout, totals, keep_segments ? batch_segments.data() : nullptr);
-    for (int32_t i = 0; i < count; ++i)
-      report_tolerant(context, layout, a[first + i], b[first + i], totals[i],
-                      keep_segments ? &batch_segments[i] : nullptr);
+  const uint8_t* rows_a[kPairBatch] = {};
+  const uint8_t* rows_b[kPairBatch] = {};
+  PairScanTotals totals[kPairBatch];
+  for (int32_t i = 0; i < n; ++i) {
+    rows_a[i] = GenotypeMatrixTransposed::rows[a[i]];
+    rows_b[i] = GenotypeMatrixTransposed::rows[b[i]];
+    if (keep_segments) batch_segments[i].clear();
   }
+  const TolerantBatchScan kernel =
+      n < kMinVectorBatch ? scan_tolerant_batch_ref : tolerant_batch_kernel(active_scan_kernel());
+  kernel(rows_a, rows_b, n, layout, totals, keep_segments ? batch_segments.data() : nullptr);
+  for (int32_t i = 0; i < n; ++i)
+    report_tolerant(context, layout, a[i], b[i], totals[i],
+                    keep_segments ? &batch_segments[i] : nullptr);
 }

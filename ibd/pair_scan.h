@@ -12,8 +12,8 @@ extern const int16_t ibs2_run_table[256];
 extern const int16_t ibs1_run_table[256];
 
 struct PairScanContext {
-  RowBuffer* row_buffer = nullptr;
-  char segment_line[1024];
+  RowBuffer* row_buffer = nullptr;      // the worker's .ibd rows
+  RowBuffer* segment_buffer = nullptr;  // the worker's .segments lines
   int32_t chromosome = 1;   // chromosome being scanned, from 1
   int32_t ncommon = 0;      // per-pair counts nothing adds to (NCOMMON prints 0)
   int32_t count_x = 0;
@@ -30,10 +30,9 @@ struct PairScanContext {
 void scan_pair(PairScanContext* context, int32_t nvars, int32_t a, int32_t b);
 void scan_pair_merging(PairScanContext* context, int32_t nvars, int32_t a, int32_t b);
 
-// Scans n pairs (a[i], b[i]) in order, with exactly the rows and segment
-// lines that n calls of scan_pair would give. The pair worker hands its own
-// pairs over in batches of up to kPairBatch, so a fast scan can take many
-// pairs at once.
+// Scans n pairs (a[i], b[i]), n at most kPairBatch, in order: the rows and
+// segment lines of n calls of scan_pair. The pair worker hands its own pairs
+// over in batches, so a fast scan can take many pairs at once.
 constexpr int32_t kPairBatch = 64;
 void scan_pairs(PairScanContext* context, int32_t nvars, const int32_t* a, const int32_t* b,
                 int32_t n);

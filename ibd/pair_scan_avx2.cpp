@@ -164,7 +164,7 @@ struct Avx2 {
       store_bytes(breaks_out, breaks);
       store_bytes(penalty_out, penalty);
     }
-    void step(const Tables&, const uint8_t* codes, Deltas& run1, Deltas& run2) {
+    void step(const uint8_t* codes, Deltas& run1, Deltas& run2) {
       const V c = load_bytes(codes);
       const V t2 = _mm256_and_si256(c, splat(3));
       const V t1 = _mm256_and_si256(_mm256_srli_epi16(c, kStepCodeT1Shift), splat(3));

@@ -141,7 +141,7 @@ struct Avx512 {
       _mm512_store_si512(breaks_out, breaks);
       _mm512_store_si512(penalty_out, penalty);
     }
-    void step(const Tables&, const uint8_t* codes, Deltas& run1, Deltas& run2) {
+    void step(const uint8_t* codes, Deltas& run1, Deltas& run2) {
       const V zero = _mm512_setzero_si512();
       const V c = _mm512_load_si512(codes);
       const V t2 = _mm512_and_si512(c, splat(3));

@@ -20,7 +20,7 @@
 //                             codes[s * kLanes + lane] for the chunk's steps
 //   Deltas                    byte deltas of one kind of run over a chunk
 //   Counters                  breaks and penalties: clear(), store(breaks, penalty),
-//                             step(tables, codes of one step, run1 deltas, run2 deltas)
+//                             step(codes of one step, run1 deltas, run2 deltas)
 //   Lengths                   32-bit run lengths: clear_base(), clear_longest(),
 //                             store_base(out), store_longest(out),
 //                             fold(deltas, threshold) -> lanes with a closing above it
@@ -70,7 +70,7 @@ void scan_lane_group(const uint8_t* const* rows_a, const uint8_t* const* rows_b,
       counters.store(start_breaks, start_penalty);
 
       typename Isa::Deltas run1, run2;
-      for (int32_t st = 0; st < steps; ++st) counters.step(tables, codes + st * kLanes, run1, run2);
+      for (int32_t st = 0; st < steps; ++st) counters.step(codes + st * kLanes, run1, run2);
 
       const LaneMask passed =
           (ibs1.fold(run1, layout.ibd1_markers) | ibs2.fold(run2, layout.ibd2_markers)) & valid;

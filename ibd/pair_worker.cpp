@@ -69,16 +69,14 @@ void scan_worker_pairs(PairScanContext* context, int32_t samples, int32_t nvars,
   while (const int32_t count =
              deal.next(first, second, std::min(kPairBatch, kProgressPairs - own))) {
     scan_pairs(context, nvars, first, second, count);
-    for (int32_t k = 0; k < count; ++k) {
-      ++own;
-      pairs_done.fetch_add(1, std::memory_order_acq_rel);
-      if (own < kProgressPairs) continue;
-      const double elapsed = elapsed_ms(start);
-      const double done = pairs_done.load(std::memory_order_acquire);
-      printf(kProgressLine, (done + 1e-9) * 100.0 * per_pair, kProgressPairs / elapsed * 1000.0);
-      gettimeofday(&start, nullptr);
-      own = 0;
-    }
+    own += count;
+    pairs_done.fetch_add(count, std::memory_order_acq_rel);
+    if (own < kProgressPairs) continue;
+    const double elapsed = elapsed_ms(start);
+    const double done = pairs_done.load(std::memory_order_acquire);
+    printf(kProgressLine, (done + 1e-9) * 100.0 * per_pair, kProgressPairs / elapsed * 1000.0);
+    gettimeofday(&start, nullptr);
+    own = 0;
   }
 }
 
@@ -120,11 +118,15 @@ void pair_job(ThreadSlot* slot, Job* job) {
   const int32_t nvars = GenotypeMatrix::nvars;
   printf(kStartLine, worker_index + 1, worker_count, samples, nvars);
 
+  // Rows and segment lines gather in the worker's own buffers, so the report
+  // locks are taken once per buffer load rather than once per line.
   RowBuffer rows;
-  rows.length = 0;
   rows.target = &ibd_output;
+  RowBuffer segments;
+  segments.target = &segments_output;
   PairScanContext context{};
   context.row_buffer = &rows;
+  context.segment_buffer = &segments;
   unpack_pair_ibs_table(&context);
 
   if (RunSettings::pair_mode == 1)
@@ -132,8 +134,10 @@ void pair_job(ThreadSlot* slot, Job* job) {
   else
     scan_worker_pairs(&context, samples, nvars, worker_index, worker_count);
 
-  // Rows reach ibd_output before the post, so the driver's last wait sees them all.
+  // Rows and lines reach the reports before the post, so the driver's last
+  // wait sees them all.
   rows.drain();
+  segments.drain();
   sem_post(&pair_done_sem);
   slot->done.store(1, std::memory_order_release);
 }

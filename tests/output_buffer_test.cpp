@@ -106,12 +106,16 @@ TEST(SegmentLine, NamesTheScannedChromosomeClampsPositionsAndKeepsLongNames) {
   ChromosomeTable::cumulative[2] = 20;
   TempDir dir;
   segments_output.fd = open(dir.file("seg").c_str(), O_WRONLY | O_CREAT, 0600);
+  RowBuffer lines;
+  lines.target = &segments_output;
   PairScanContext context;
+  context.segment_buffer = &lines;
   context.chromosome = 1;
   write_segment(&context, 1, 1, 1, 6, 8);  // start + 4 lies in chrB
   write_segment(&context, 1, 1, 1, -2, 23);
   context.chromosome = 2;
   write_segment(&context, 1, 0, 1, 10, 19);
+  lines.drain();
   segments_output.flush();
   close(segments_output.fd);
   segments_output.fd = -1;
