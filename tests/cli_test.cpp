@@ -6,6 +6,7 @@
 
 #include "setup/run_messages.h"
 #include "tests/test_util.h"
+#include "tests/text_lines.h"
 
 namespace {
 // The settings echo that follows the banner.
@@ -56,6 +57,19 @@ TEST(Cli, EchoAndOptionsFileShowTheValuesThatWin) {
     for (const std::string& a : c.args) recorded += a + " ";
     EXPECT_EQ(read_file(dir.file(c.options_file)), recorded + "\n") << "case " << i;
   }
+}
+
+// The banner's shape: a newline, a six-line title, eight blanks, a version
+// line naming PALVANE, three empty lines, seven notice lines.
+TEST(Cli, BannerShape) {
+  const std::vector<std::string> lines = lines_of(banner_text());
+  ASSERT_EQ(lines.size(), 1u + 6u + 1u + 1u + 3u + 7u);
+  EXPECT_EQ(lines[0], "");
+  for (int i = 1; i <= 6; ++i) EXPECT_NE(lines[i].find_first_not_of(' '), std::string::npos) << i;
+  EXPECT_EQ(lines[7], "        ");
+  EXPECT_EQ(lines[8].rfind("PALVANE version ", 0), 0u) << lines[8];
+  for (int i = 9; i <= 11; ++i) EXPECT_EQ(lines[i], "") << i;
+  for (int i = 12; i <= 18; ++i) EXPECT_EQ(lines[i].rfind("***", 0), 0u) << lines[i];
 }
 
 TEST(Cli, CommandLineErrors) {

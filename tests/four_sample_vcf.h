@@ -13,17 +13,15 @@
 #include <vector>
 
 #include "tests/test_util.h"
+#include "tests/vcf_text.h"
 
 inline std::string four_sample_vcf(bool final_newline = true) {
   std::string text =
-      "##fileformat=VCFv4.2\n"
-      "##source=hand-made\n"
-      "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT\tA\tB\tC\tD\n";
+      "##fileformat=VCFv4.2\n##source=hand-made\n" + header_line({"A", "B", "C", "D"});
   auto line = [&text](int chrom, int pos, const char* a, const char* c) {
     std::string b = a;
     b[1] = '|';
-    text += std::to_string(chrom) + "\t" + std::to_string(pos) + "\t.\tA\tG\t.\tPASS\t.\tGT\t" + a +
-            "\t" + b + "\t" + c + "\t./.\n";
+    text += data_line(std::to_string(chrom), pos, {a, b, c, "./."});
   };
   const std::set<int> opposite = {200, 202, 204, 206, 300, 550};
   const std::set<int> one_apart = {20, 40, 60, 80, 100, 400, 402, 404, 406, 408};

@@ -62,12 +62,10 @@ TEST(DiskFull, RunEndsWithStatus1AfterReportingEachFailedWrite) {
 
 TEST(ReadError, PartWayThroughTheInputEndsWithStatus1AndEmptyReports) {
   const std::string text = Cohort(20, 20000).text();
-  for (const char* format : {"plain", "gzip", "bgzf"}) {
-    SCOPED_TRACE(format);
+  for (Packing packing : {Packing::kPlain, Packing::kGzip, Packing::kBgzf}) {
+    SCOPED_TRACE(static_cast<int>(packing));
     TempDir dir;
-    if (format == std::string("plain")) write_file(dir.file("in"), text);
-    if (format == std::string("gzip")) write_gzip(dir.file("in"), text);
-    if (format == std::string("bgzf")) write_bgzf(dir.file("in"), text);
+    write_packed(dir.file("in"), text, packing);
     const long size = file_size(dir.file("in"));
     const RunResult run = run_with_fault(dir, "PALVANE_READ_ROOM=" + std::to_string(size / 2),
                                          {"--vcf", "in", "--out", "out", "--cpu", "2"});

@@ -11,7 +11,6 @@
 #include "tests/test_util.h"
 
 namespace {
-enum class Packing { kPlain, kGzip, kBgzf };
 
 // What the reader prints for the four-sample file, from the input file name
 // through the per-chromosome summary. The two filtered lines print nothing.
@@ -42,9 +41,7 @@ std::string reading_section(const std::string& out) {
 Reports run_on(const std::string& text, Packing packing, std::vector<std::string> more = {}) {
   TempDir dir;
   const std::string path = dir.file("in.vcf");
-  if (packing == Packing::kPlain) write_file(path, text);
-  if (packing == Packing::kGzip) write_gzip(path, text);
-  if (packing == Packing::kBgzf) write_bgzf(path, text);
+  write_packed(path, text, packing);
   more.insert(more.end(), {"--cpu", "1", "--segments"});
   return run_and_read(dir, four_sample_args(more));
 }
@@ -127,10 +124,9 @@ TEST(ReadingEndToEnd, EveryPackingBlockSizeAndLineLengthReadsAlike) {
 TEST(ReadingEndToEnd, MoreChromosomesThanTheFixedTableHolds) {
   // 300 chromosomes of two variants each. Two identical samples share one run
   // of two variants per chromosome, below the thresholds.
-  std::string chromosomes = "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT\tA\tB\n";
+  std::string chromosomes = header_line({"A", "B"});
   for (int c = 1; c <= 300; ++c)
-    for (const char* pos : {"100", "200"})
-      chromosomes += "chr" + std::to_string(c) + "\t" + pos + "\t.\tA\tG\t.\t.\t.\tGT\t0/1\t0/1\n";
+    for (int pos : {100, 200}) chromosomes += data_line("chr" + std::to_string(c), pos, {"0/1", "0/1"});
   const Reports o = run_on(chromosomes, Packing::kPlain);
   EXPECT_EQ(o.run.status, 0);
   EXPECT_NE(o.run.out.find("      -   Reading chromosome chr300 (pos=598)\n"), std::string::npos);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tests/test_util.h"
+#include "tests/text_lines.h"
 
 namespace {
 std::vector<std::string> split(const std::string& text, char sep) {
@@ -40,7 +41,7 @@ TEST(SimulateCohort, ChildrenInheritOneHaplotypeFromEachParent) {
           .status,
       0);
   std::vector<std::vector<std::string>> rows;
-  for (const std::string& line : split(read_file(dir.file("c.vcf")), '\n'))
+  for (const std::string& line : lines_of(read_file(dir.file("c.vcf"))))
     if (line.rfind("##", 0) != 0) rows.push_back(split(line, '\t'));
   ASSERT_EQ(rows.size(), 4001u);
   std::map<std::string, size_t> column;

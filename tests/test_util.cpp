@@ -114,3 +114,9 @@ RunResult run_palvane(const TempDir& dir, const std::vector<std::string>& args,
 RunResult run_simulator(const TempDir& dir, const std::vector<std::string>& args) {
   return run_program(PALVANE_SIMULATE_BIN, args, dir.path, 600);
 }
+
+void write_packed(const std::string& path, const std::string& content, Packing packing) {
+  if (packing == Packing::kPlain) write_file(path, content);
+  if (packing == Packing::kGzip) write_gzip(path, content);
+  if (packing == Packing::kBgzf) write_bgzf(path, content);
+}

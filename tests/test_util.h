@@ -33,6 +33,9 @@ std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& content);
 void write_gzip(const std::string& path, const std::string& content);  // one gzip member
 void write_bgzf(const std::string& path, const std::string& content);  // BGZF with EOF block
+enum class Packing { kPlain, kGzip, kBgzf };
+// Writes content plain, as one gzip member or as BGZF.
+void write_packed(const std::string& path, const std::string& content, Packing packing);
 bool file_exists(const std::string& path);
 
 // Runs the cohort generator (tools/simulate_cohort) with args inside dir.

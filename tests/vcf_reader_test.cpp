@@ -18,23 +18,12 @@
 #include "input/genotype_store.h"
 #include "setup/id_table.h"
 #include "setup/run_settings.h"
+#include "tests/vcf_text.h"
 
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
 
 namespace {
-std::string header_line(int samples) {
-  std::string line = "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT";
-  for (int s = 0; s < samples; ++s) line += "\tS" + std::to_string(s);
-  return line + "\n";
-}
-
-std::string data_line(const std::string& chrom, int pos, const std::vector<std::string>& calls) {
-  std::string line = chrom + "\t" + std::to_string(pos) + "\t.\tA\tG\t.\tPASS\t.\tGT";
-  for (const std::string& call : calls) line += "\t" + call;
-  return line + "\n";
-}
-
 // n copies of one call followed by the given others.
 std::vector<std::string> calls(int n, const std::string& call, std::vector<std::string> rest = {}) {
   rest.insert(rest.begin(), n, call);

@@ -9,37 +9,9 @@
 #include <vector>
 
 #include "input/line_tokens.h"
+#include "tests/fuzz/reference_tokens.h"
 
 namespace {
-
-struct Token {
-  size_t start;
-  size_t length;
-};
-
-bool separates(char c) { return c == ' ' || c == '\t'; }
-bool ends_token(char c) { return separates(c) || c == '\n'; }
-
-// Tokens of line[0, n) and the line as split should leave it.
-std::vector<Token> expected_split(std::vector<char>& line, size_t n) {
-  std::vector<Token> tokens;
-  size_t p = 0;
-  while (p < n) {
-    if (separates(line[p])) {
-      ++p;
-      continue;
-    }
-    size_t q = p;
-    if (line[p] != '\n') {
-      q = p + 1;
-      while (q < n && !ends_token(line[q])) ++q;
-    }
-    line[q] = '\0';
-    tokens.push_back({p, q - p});
-    p = q + 1;
-  }
-  return tokens;
-}
 
 [[noreturn]] void fail(const char* what) {
   fprintf(stderr, "tokenizer mismatch: %s\n", what);
@@ -54,8 +26,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<char> line(data, data + size);
   line.push_back('\x7f');
   line.push_back('\x55');
+  // The tokens of the range, and the line with a NUL after each token.
+  const std::vector<ReferenceToken> expected = reference_tokens(line.data(), size);
   std::vector<char> expected_line = line;
-  const std::vector<Token> expected = expected_split(expected_line, size);
+  for (const ReferenceToken& t : expected) expected_line[t.start + t.length] = '\0';
 
   static LineTokens* tokens = new LineTokens();  // reused, as the reader does
   const int32_t count = tokens->split(line.data(), static_cast<int32_t>(size));

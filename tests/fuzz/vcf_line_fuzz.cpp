@@ -25,6 +25,7 @@
 #include "input/genotype_store.h"
 #include "input/vcf_reader.h"
 #include "setup/run_settings.h"
+#include "tests/fuzz/reference_tokens.h"
 
 namespace {
 
@@ -32,20 +33,8 @@ constexpr size_t kFixedColumns = 9;
 
 std::vector<std::string> columns_of(const std::string& line) {
   std::vector<std::string> columns;
-  size_t p = 0;
-  while (p < line.size()) {
-    if (line[p] == ' ' || line[p] == '\t') {
-      ++p;
-      continue;
-    }
-    size_t q = p;
-    if (line[p] != '\n') {
-      ++q;
-      while (q < line.size() && line[q] != ' ' && line[q] != '\t' && line[q] != '\n') ++q;
-    }
-    columns.push_back(line.substr(p, q - p));
-    p = q + 1;
-  }
+  for (const ReferenceToken& t : reference_tokens(line.data(), line.size()))
+    columns.push_back(line.substr(t.start, t.length));
   return columns;
 }
 
