@@ -16,10 +16,7 @@ SAMPLES=${SAMPLES:-5000}
 VARIANTS=${VARIANTS:-100000}
 CPU=${CPU:-8}
 
-if [[ ! -x /usr/bin/time ]]; then
-  echo "error: /usr/bin/time not found (Debian package time)" >&2
-  exit 1
-fi
+require_program /usr/bin/time time
 bench_setup "${1:-./build}"
 generate_cohort "$SAMPLES" "$VARIANTS" cohort.vcf.gz
 

@@ -68,7 +68,7 @@ void start_thread_slots() {
     Buffer_class& ring = slot.ring;
     // One spare block beyond the ring's capacity; sized in 64 bits.
     const int64_t bytes = static_cast<int64_t>(ring.capacity + 1) * block_size;
-    auto* blocks = static_cast<uint8_t*>(malloc(static_cast<size_t>(bytes > 0 ? bytes : 1)));
+    auto* blocks = static_cast<uint8_t*>(malloc(static_cast<size_t>(bytes)));
     if (!blocks) {
       perror("malloc");
       exit(1);

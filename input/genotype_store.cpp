@@ -66,8 +66,7 @@ void release() {
 void allocate() {
   release();
   npeople = SampleNames::count + 16;
-  // Doubling never makes room from zero rows, so a --nvar below 1 starts from one row.
-  int32_t row_count = RunSettings::variant_capacity > 0 ? RunSettings::variant_capacity : 1;
+  const int32_t row_count = RunSettings::variant_capacity;  // at least 1: the option refuses less
   print_allocation(row_count);
   capacity = nvars = row_count;
   data = map_zeroed_block(block_size(row_count));
