@@ -1,11 +1,12 @@
-// Preloaded into palvane by the fault tests.
+// Preloaded by the fault runs.
 // - write() on a report file (a path ending in .ibd or .segments) behaves as
 //   on a disk with PALVANE_DISK_ROOM bytes free, shared by both reports: a
 //   write that does not fit is cut short, and every write after that fails
 //   with ENOSPC.
-// - With PALVANE_READ_ROOM set, read() on the input (a path ending in "/in")
-//   fails with EIO once that many bytes of it have been read.
+// - With PALVANE_READ_HALF set, read() on the input (a path ending in "/in")
+//   fails with EIO once half of the file has been read.
 #include <dlfcn.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -15,9 +16,6 @@
 #include <cstring>
 
 namespace {
-using WriteFunction = ssize_t (*)(int, const void*, size_t);
-using ReadFunction = ssize_t (*)(int, void*, size_t);
-
 std::atomic<long> disk_used{0};
 std::atomic<long> input_read{0};
 
@@ -28,19 +26,16 @@ bool path_ends_with(int fd, const char* suffix) {
   const size_t m = strlen(suffix);
   return n > 0 && static_cast<size_t>(n) >= m && memcmp(path + n - m, suffix, m) == 0;
 }
-
-long env_long(const char* name, long fallback) {
-  const char* text = getenv(name);
-  return text ? atol(text) : fallback;
-}
 }  // namespace
 
 extern "C" ssize_t write(int fd, const void* data, size_t n) {
-  static const WriteFunction real_write =
-      reinterpret_cast<WriteFunction>(dlsym(RTLD_NEXT, "write"));
-  static const long room = env_long("PALVANE_DISK_ROOM", 0);
-  if (fd <= 2 || n == 0 || !(path_ends_with(fd, ".ibd") || path_ends_with(fd, ".segments")))
+  static const auto real_write = reinterpret_cast<ssize_t (*)(int, const void*, size_t)>(
+      dlsym(RTLD_NEXT, "write"));
+  const char* room_text = getenv("PALVANE_DISK_ROOM");
+  if (!room_text || fd <= 2 || n == 0 ||
+      !(path_ends_with(fd, ".ibd") || path_ends_with(fd, ".segments")))
     return real_write(fd, data, n);
+  const long room = atol(room_text);
   const long before = disk_used.fetch_add(static_cast<long>(n));
   if (before >= room) {
     errno = ENOSPC;
@@ -51,9 +46,12 @@ extern "C" ssize_t write(int fd, const void* data, size_t n) {
 }
 
 extern "C" ssize_t read(int fd, void* data, size_t n) {
-  static const ReadFunction real_read = reinterpret_cast<ReadFunction>(dlsym(RTLD_NEXT, "read"));
-  static const long room = env_long("PALVANE_READ_ROOM", -1);
-  if (room < 0 || fd <= 2 || !path_ends_with(fd, "/in")) return real_read(fd, data, n);
+  static const auto real_read =
+      reinterpret_cast<ssize_t (*)(int, void*, size_t)>(dlsym(RTLD_NEXT, "read"));
+  struct stat st;
+  if (!getenv("PALVANE_READ_HALF") || fd <= 2 || !path_ends_with(fd, "/in") || fstat(fd, &st) != 0)
+    return real_read(fd, data, n);
+  const long room = st.st_size / 2;
   const long before = input_read.load();
   if (before >= room) {
     errno = EIO;

@@ -1,122 +1,96 @@
 #include "tests/test_util.h"
 
-#include <fcntl.h>
 #include <htslib/bgzf.h>
-#include <signal.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
 #include <zlib.h>
 
-#include <chrono>
-#include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
-#include <thread>
 
 TempDir::TempDir() {
-  char tmpl[] = "/tmp/palvane_test_XXXXXX";
-  if (!mkdtemp(tmpl)) throw std::runtime_error("mkdtemp failed");
-  path = tmpl;
+  char pattern[] = "/tmp/palvane_test_XXXXXX";
+  if (!mkdtemp(pattern)) throw std::runtime_error("mkdtemp failed");
+  path = pattern;
 }
 
 TempDir::~TempDir() {
-  std::error_code ec;
-  std::filesystem::remove_all(path, ec);
+  std::error_code ignored;
+  std::filesystem::remove_all(path, ignored);
 }
 
 std::string read_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
 }
 
 void write_file(const std::string& path, const std::string& content) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << content;
-}
-
-void write_gzip(const std::string& path, const std::string& content) {
-  gzFile f = gzopen(path.c_str(), "wb");
-  if (!f) throw std::runtime_error("gzopen failed");
-  if (!content.empty()) gzwrite(f, content.data(), static_cast<unsigned>(content.size()));
-  gzclose(f);
-}
-
-void write_bgzf(const std::string& path, const std::string& content) {
-  BGZF* f = bgzf_open(path.c_str(), "w");
-  if (!f) throw std::runtime_error("bgzf_open failed");
-  bool ok = content.empty() || bgzf_write(f, content.data(), content.size()) >= 0;
-  if (bgzf_close(f) != 0 || !ok) throw std::runtime_error("bgzf write failed");
-}
-
-bool file_exists(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0;
-}
-
-RunResult run_program(const std::string& program, const std::vector<std::string>& args,
-                      const std::string& dir, int timeout_seconds) {
-  std::string out_path = dir + "/.run_stdout";
-  std::string err_path = dir + "/.run_stderr";
-  pid_t pid = fork();
-  if (pid < 0) throw std::runtime_error("fork failed");
-  if (pid == 0) {
-    if (chdir(dir.c_str()) != 0) _exit(126);
-    int in = open("/dev/null", O_RDONLY);
-    int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (in < 0 || out < 0 || err < 0) _exit(126);
-    dup2(in, 0);
-    dup2(out, 1);
-    dup2(err, 2);
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
-    _exit(127);
-  }
-  RunResult result;
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
-  int wstatus = 0;
-  for (;;) {
-    pid_t r = waitpid(pid, &wstatus, WNOHANG);
-    if (r == pid) break;
-    if (std::chrono::steady_clock::now() > deadline) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &wstatus, 0);
-      result.status = -1;
-      result.out = read_file(out_path);
-      result.err = read_file(err_path);
-      return result;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  if (WIFEXITED(wstatus)) result.status = WEXITSTATUS(wstatus);
-  else if (WIFSIGNALED(wstatus)) result.status = 128 + WTERMSIG(wstatus);
-  result.out = read_file(out_path);
-  result.err = read_file(err_path);
-  unlink(out_path.c_str());
-  unlink(err_path.c_str());
-  return result;
-}
-
-RunResult run_palvane(const TempDir& dir, const std::vector<std::string>& args,
-                      int timeout_seconds) {
-  return run_program(PALVANE_BIN, args, dir.path, timeout_seconds);
-}
-
-RunResult run_simulator(const TempDir& dir, const std::vector<std::string>& args) {
-  return run_program(PALVANE_SIMULATE_BIN, args, dir.path, 600);
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
 }
 
 void write_packed(const std::string& path, const std::string& content, Packing packing) {
-  if (packing == Packing::kPlain) write_file(path, content);
-  if (packing == Packing::kGzip) write_gzip(path, content);
-  if (packing == Packing::kBgzf) write_bgzf(path, content);
+  if (packing == Packing::kPlain) return write_file(path, content);
+  if (packing == Packing::kGzip) {
+    gzFile f = gzopen(path.c_str(), "wb");
+    if (!f || gzwrite(f, content.data(), static_cast<unsigned>(content.size())) < 0)
+      throw std::runtime_error("gzip write failed");
+    gzclose(f);
+    return;
+  }
+  BGZF* f = bgzf_open(path.c_str(), "w");
+  if (!f || bgzf_write(f, content.data(), content.size()) < 0 || bgzf_close(f) != 0)
+    throw std::runtime_error("bgzf write failed");
+}
+
+std::vector<std::string> sorted_lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+// Through the shell, so that timeout(1) ends a run that hangs.
+RunResult run_program(const std::string& program, const std::vector<std::string>& args,
+                      const std::string& dir, const std::vector<std::string>& env,
+                      int timeout_seconds) {
+  auto quoted = [](const std::string& word) {
+    return "'" + std::regex_replace(word, std::regex("'"), "'\\''") + "'";
+  };
+  std::string command = "cd " + quoted(dir) + " && env";
+  for (const std::string& setting : env) command += " " + quoted(setting);
+  command += " timeout -s KILL " + std::to_string(timeout_seconds) + " " + quoted(program);
+  for (const std::string& arg : args) command += " " + quoted(arg);
+  command += " < /dev/null > .run_stdout 2> .run_stderr";
+  const int status = std::system(command.c_str());
+  RunResult result{WEXITSTATUS(status), read_file(dir + "/.run_stdout"),
+                   read_file(dir + "/.run_stderr")};
+  result.status = result.status == 137 ? -1 : result.status;
+  std::filesystem::remove(dir + "/.run_stdout");
+  std::filesystem::remove(dir + "/.run_stderr");
+  return result;
+}
+
+std::string cohort_vcf(int samples, int variants, const LineEdit& edit, const std::string& eol) {
+  static const char* const kCalls[] = {"0/0", "0/1", "1/1"};
+  std::vector<std::string> columns = {"#CHROM", "POS",  "ID",   "REF",   "ALT",
+                                      "QUAL",   "FILTER", "INFO", "FORMAT"};
+  for (int s = 0; s < samples; ++s) columns.push_back("S" + std::to_string(s));
+  std::string text = "##fileformat=VCFv4.2" + eol;
+  for (int v = -1; v < variants; ++v) {
+    if (v >= 0) {
+      columns = {"1", std::to_string(1000 * (v + 1)), ".", "A", "G", ".", "PASS", ".", "GT"};
+      for (int s = 0; s < samples; ++s) columns.push_back(kCalls[(s + v) % 3]);
+    }
+    if (edit) edit(v, columns);
+    for (size_t c = 0; c < columns.size(); ++c) text += (c ? "\t" : "") + columns[c];
+    text += eol;
+  }
+  return text;
 }

@@ -1,6 +1,7 @@
-// Helpers for tests: temporary folders, running the built palvane binary in
-// one, and writing plain, gzip and BGZF input files.
+// Helpers for tests: temporary folders, running a built program in one, and
+// writing VCF inputs plain, gzip or BGZF.
 #pragma once
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,27 +17,28 @@ class TempDir {
 };
 
 struct RunResult {
-  int status = -1;  // exit status, or 128 + signal number, or -1 on a timeout
+  int status = -1;  // exit status, or 128 + signal number, or -1 when killed at the time limit
   std::string out;  // standard output
   std::string err;  // standard error
 };
 
-// Runs `program` with `args` inside `dir`, standard input from /dev/null,
-// killing it after timeout_seconds.
+// Runs program with args inside dir, standard input from /dev/null, with the
+// NAME=VALUE settings of env added to the environment; killed after timeout_seconds.
 RunResult run_program(const std::string& program, const std::vector<std::string>& args,
-                      const std::string& dir, int timeout_seconds = 600);
-// The same for the built palvane binary.
-RunResult run_palvane(const TempDir& dir, const std::vector<std::string>& args,
-                      int timeout_seconds = 600);
+                      const std::string& dir, const std::vector<std::string>& env = {},
+                      int timeout_seconds = 120);
 
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& content);
-void write_gzip(const std::string& path, const std::string& content);  // one gzip member
-void write_bgzf(const std::string& path, const std::string& content);  // BGZF with EOF block
 enum class Packing { kPlain, kGzip, kBgzf };
-// Writes content plain, as one gzip member or as BGZF.
+// Writes content plain, as one gzip member or as BGZF with its end-of-file block.
 void write_packed(const std::string& path, const std::string& content, Packing packing);
-bool file_exists(const std::string& path);
+std::vector<std::string> sorted_lines(const std::string& text);
 
-// Runs the cohort generator (tools/simulate_cohort) with args inside dir.
-RunResult run_simulator(const TempDir& dir, const std::vector<std::string>& args);
+// Changes the columns of data line v (v = -1: the column-header line) before they are joined.
+using LineEdit = std::function<void(int v, std::vector<std::string>& columns)>;
+// A VCF text whose variants all pass the default filters: sample s of variant
+// v is called 0/0, 0/1 or 1/1 as (s + v) % 3 is 0, 1 or 2, so samples s and
+// s + 3 agree. Samples are named S0, S1, ...; variants lie 1000 bp apart.
+std::string cohort_vcf(int samples, int variants, const LineEdit& edit = nullptr,
+                       const std::string& eol = "\n");

@@ -1,0 +1,131 @@
+// Whole runs whose outcome varies with thread timing, repeated and checked for
+// what must not vary, and runs on cohorts from the generator with known relatives.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/test_util.h"
+
+namespace {
+
+RunResult run_palvane(const TempDir& dir, std::vector<std::string> args, int timeout = 120,
+                      const char* program = PALVANE_BIN) {
+  // ThreadSanitizer's runtime waits a second at exit while other threads
+  // still run, and palvane's pair workers always do.
+  const char* tsan = getenv("TSAN_OPTIONS");
+  return run_program(program, args, dir.path,
+                     {std::string("TSAN_OPTIONS=") + (tsan ? tsan : "") + ":atexit_sleep_ms=0"},
+                     timeout);
+}
+
+// A read error ends the process from the main thread while the reader still
+// works through the lines it has queued, here closing a chromosome every
+// other line: nothing it writes may have been freed by then (a fault shows
+// only in the sanitizer builds, and only in some runs, hence the repeats).
+TEST(RepeatedRuns, ReadErrorWhileTheReaderClosesChromosomes) {
+  TempDir dir;
+  const std::string vcf = cohort_vcf(10, 40000, [](int v, std::vector<std::string>& c) {
+    if (v >= 0) c[0] = std::to_string(v / 2);
+  });
+  write_packed(dir.file("in"), vcf, Packing::kBgzf);
+  const std::string whole = read_file(dir.file("in"));
+  write_file(dir.file("in"), whole.substr(0, whole.size() * 3 / 4));
+  for (int i = 0; i < 10; ++i) {
+    const RunResult run = run_palvane(dir, {"--vcf", "in", "--out", "out", "--cpu", "2"});
+    ASSERT_EQ(run.status, 1) << run.err;
+    EXPECT_NE(run.out.find("\nError while reading input file: Corrupted VCF file?\n"),
+              std::string::npos);
+    EXPECT_EQ(run.err.find("Sanitizer"), std::string::npos) << run.err;
+  }
+}
+
+// Few and many workers with blocks of 1 kB, so that the block ring wraps and
+// waits, lines run across many blocks and the workers contend for the report
+// buffers. Every run must end in time with the reports of a single-worker run.
+TEST(RepeatedRuns, SmallBlocksAndManyWorkersGiveTheSameReports) {
+  TempDir dir;
+  // Every 25th line carries a 6 kB INFO column and so spans at least six blocks.
+  write_file(dir.file("in"), cohort_vcf(60, 1500, [](int v, std::vector<std::string>& c) {
+               if (v % 25 == 7) c[7] = std::string(6000, 'i');
+               if (v % 500 == 499) c[0] = std::to_string(v / 500 + 2);  // chromosome changes
+             }));
+  auto args = [](const std::string& out, const char* cpu) {
+    return std::vector<std::string>{"--vcf", "in", "--segments", "--ibs1markers", "200",
+                                    "--ibs2markers", "100", "--out", out, "--cpu", cpu,
+                                    "--buffer", "1024"};
+  };
+  ASSERT_EQ(run_palvane(dir, args("one", "1")).status, 0);
+  const auto rows = sorted_lines(read_file(dir.file("one.ibd")));
+  const auto segments = sorted_lines(read_file(dir.file("one.segments")));
+  ASSERT_EQ(rows.size(), 1u + 60u * 59u / 2u);
+  ASSERT_GT(segments.size(), 500u);
+  for (int round = 0; round < 20; ++round) {
+    for (const char* cpu : {"1", "4", "30"}) {
+      SCOPED_TRACE(std::string("round ") + std::to_string(round) + ", --cpu " + cpu);
+      const RunResult run = run_palvane(dir, args("run", cpu), 30);
+      ASSERT_EQ(run.status, 0) << (run.status == -1 ? "hung: " : "") << run.err;
+      ASSERT_EQ(sorted_lines(read_file(dir.file("run.ibd"))), rows);
+      ASSERT_EQ(sorted_lines(read_file(dir.file("run.segments"))), segments);
+    }
+  }
+}
+
+// The generator writes the same bytes whatever its threads; palvane finds the
+// relatives it planted, and the plain reference scan writes the fast scan's
+// reports byte for byte, also with small thresholds that make many segments.
+TEST(GeneratedCohort, RelativesAreFoundWhateverTheScanKernel) {
+  TempDir dir;
+  for (const char* threads : {"1", "4"}) {
+    const RunResult made = run_program(PALVANE_SIMULATE_BIN,
+                                       {"--samples", "120", "--variants", "20000", "--threads",
+                                        threads, "--out", std::string("c") + threads + ".vcf.gz",
+                                        "--truth", "c.truth"},
+                                       dir.path);
+    ASSERT_EQ(made.status, 0) << made.err;
+  }
+  ASSERT_TRUE(read_file(dir.file("c1.vcf.gz")) == read_file(dir.file("c4.vcf.gz")));
+  std::map<std::string, std::string> reports;
+  for (const char* program : {PALVANE_BIN, PALVANE_REFERENCE_BIN}) {
+    for (const char* t2 : {"30", "120"}) {
+      const std::vector<std::string> thresholds = {"--ibs1markers", "100", "--ibs2markers", t2};
+      std::vector<std::string> args = {"--vcf", "c1.vcf.gz", "--out", "run", "--segments",
+                                       "--cpu", "1"};
+      if (t2[0] == '3') args.insert(args.end(), thresholds.begin(), thresholds.end());
+      ASSERT_EQ(run_palvane(dir, args, 120, program).status, 0);
+      const std::string both = read_file(dir.file("run.ibd")) + read_file(dir.file("run.segments"));
+      if (reports.count(t2)) {
+        EXPECT_TRUE(reports[t2] == both) << "the reference scan differs, thresholds " << t2;
+      }
+      reports[t2] = both;
+    }
+  }
+  // IBD1 + IBD2 of every pair, by the two names in either order.
+  std::map<std::pair<std::string, std::string>, double> shared;
+  std::istringstream rows(read_file(dir.file("run.ibd")));
+  std::string a, b, skip, row;
+  std::getline(rows, row);
+  for (double ibd1, ibd2; rows >> a >> b >> skip >> skip >> skip >> skip >> skip >> ibd1 >> skip >>
+                          skip >> ibd2;)
+    shared[{a, b}] = shared[{b, a}] = ibd1 + ibd2;
+  ASSERT_EQ(shared.size(), 120u * 119u);
+  // Relatives share more than their kinship coefficient (half what they share
+  // on average); unrelated pairs next to nothing.
+  std::istringstream truth(read_file(dir.file("c.truth")));
+  int related = 0;
+  for (std::string line; std::getline(truth, line);) {
+    std::istringstream f(line);
+    double kinship = 0;
+    if (line.empty() || line[0] == '#' || !(f >> a >> b >> skip >> kinship)) continue;
+    ++related;
+    EXPECT_GT(shared.at({a, b}), kinship) << line;
+    shared[{a, b}] = shared[{b, a}] = 0;
+  }
+  EXPECT_GT(related, 20);
+  for (const auto& [names, ibd] : shared) EXPECT_LT(ibd, 0.05) << names.first << " " << names.second;
+}
+
+}  // namespace

@@ -1,0 +1,458 @@
+// Whole runs of the built palvane binary, one table row per case: an input
+// recipe, the options and the exit status. What a run must leave behind is
+// kept in tests/data/runs/NAME.txt: standard output (timings and speeds
+// masked), standard error, and every file the run leaves in its folder but
+// the input ("in*"): the reports, the .options file, and whatever the recipe
+// put there. Before each run the folder holds reports of an earlier run, so
+// a failing run must be seen to empty them.
+//
+// PALVANE_UPDATE_EXPECTED=1 rewrites the expected files from the current
+// binary; review their diff before committing.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/test_util.h"
+
+namespace {
+
+using Input = std::function<void(const TempDir&)>;
+using Change = std::function<std::string(std::string)>;
+
+// How a run's outcome is compared.
+enum Check {
+  kExact,
+  kErrorLines,  // the reader may print on after a failed read: "Error" lines, numbers masked
+};
+
+struct Case {
+  std::string name;
+  Input input;  // none: the options are the whole command line
+  std::vector<std::string> args;  // after "--vcf in --out out --cpu 1"
+  int status;
+  Check check = kExact;
+  std::vector<std::string> env = {};  // settings for the preloaded fault library
+};
+
+void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
+
+const std::string kData = PALVANE_TEST_DATA;
+const char* const kCalls[] = {"0/0", "0/1", "1/1"};
+
+Input text(std::function<std::string()> make, Packing packing = Packing::kPlain) {
+  return [=](const TempDir& dir) { write_packed(dir.file("in"), make(), packing); };
+}
+Input data(const std::string& name) {
+  return text([=] { return read_file(kData + "/" + name); });
+}
+Input cohort(int samples, int variants, LineEdit edit = nullptr, Packing packing = Packing::kPlain) {
+  return text([=] { return cohort_vcf(samples, variants, edit); }, packing);
+}
+// Packed, then changed as bytes (cut short, say).
+Input cut(Input input, Change change) {
+  return [=](const TempDir& dir) {
+    input(dir);
+    write_file(dir.file("in"), change(read_file(dir.file("in"))));
+  };
+}
+// The input, and more files beside it.
+Input with(Input input, std::function<void(const TempDir&)> more) {
+  return [=](const TempDir& dir) {
+    input(dir);
+    more(dir);
+  };
+}
+
+// The hand-made four-sample file (see tests/data/README), optionally changed.
+// Samples A, B, C and D: B holds A's genotypes (written phased), D is never
+// called (so the rows run with --missing 0.25). 551 retained variants
+// g = 0 ... 550: chromosome "1" holds g = 0 ... 300 at 1000, 2000, ... bp,
+// chromosome "2" g = 301 ... 550 at 1000, 2000, ... bp. A = B = C = 0/1 except:
+// C = 1/1 at g = 20, 40, 60, 80, 100 and 400 ... 408 step 2 (an IBS2 break
+// only); A = B = 0/0 and C = 1/1 at g = 200 ... 206 step 2, 300 and 550 (an
+// IBS2 and an IBS1 break). The filters drop two more lines: a second missing
+// call (after g = 150) and no alternative allele (after g = 450).
+Input four(Packing packing = Packing::kPlain, Change change = nullptr) {
+  return text(
+      [=] {
+        const std::string vcf = read_file(kData + "/four_samples.vcf");
+        return change ? change(vcf) : vcf;
+      },
+      packing);
+}
+std::string without_last_newline(std::string t) { return t.substr(0, t.size() - 1); }
+
+// The options that fix both thresholds (IBD1 100 markers, IBD2 120) and admit D.
+std::vector<std::string> fixed(std::vector<std::string> more = {}) {
+  more.insert(more.begin(), {"--missing", "0.25", "--ibs1markers", "100", "--ibs2markers", "120"});
+  return more;
+}
+
+// Samples drawn from a hash of sample and variant, so that no two agree by
+// chance; samples 60 ... 69 copy samples 0 ... 9, across the 64-sample tiles
+// of the transposition.
+void seventy_samples(int v, std::vector<std::string>& c) {
+  if (v < 0) return;
+  for (int s = 0; s < 70; ++s) {
+    const unsigned h = static_cast<unsigned>(s < 60 ? s : s - 60) * 2654435761u ^ v * 40503u;
+    c[9 + s] = kCalls[(h >> 13) % 3];
+  }
+}
+
+// A BGZF cohort of about 150 blocks: with threaded decompression htslib hands
+// over nothing of a batch of 64 blocks that holds a damaged one, so the data
+// must run well past the first batch.
+Input long_bgzf() {
+  return cohort(3, 600, [](int v, auto& c) { c[7] = v < 0 ? c[7] : std::string(16000, 'i'); },
+                Packing::kBgzf);
+}
+
+std::vector<Case> cases() {
+  const std::string n255(255, 'n'), o246(246, 'o'), t256(256, 't'), t247(247, 'o');
+  return {
+      // The command line: the banner, the settings echo and the .options file.
+      {"NoOptions", nullptr, {}, 1},
+      {"LoneStrayWord", nullptr, {"stray_word"}, 1},
+      {"MissingValue", nullptr, {"--cpu", "4", "--cpu"}, 1},
+      {"MissingSecondPairName", nullptr, {"--pair", "A"}, 1},
+      {"OptionTakenAsValue", nullptr, {"--nvar", "--buffer"}, 1},
+      {"ScriptMissing", nullptr, {"--script", "absent", "--cpu"}, 1},
+      {"SubsetMissing", nullptr, {"--subset", "absent"}, 1},
+      {"ValueNotUnderstood", nullptr, {"--out", "--cpu", "4"}, 1},
+      {"FlagGivenAValue", nullptr, {"--segments", "1"}, 1},
+      {"LastValuesWin", nullptr, {"--file", "a.vcf", "--vcf", "b.vcf", "--cpu", "x", "--cpu", "3"}, 1},
+      {"CpuNotANumber", nullptr, {"--cpu", "abc"}, 1},
+      {"EdgesOfTheRanges", nullptr, {"--cpu", "30", "--buffer", "65075262", "--nvar", "2147483647",
+        "--mindist", "-2147483648", "--thin", "2097151.999", "--file", n255, "--pair", n255, "x",
+        "--out", o246}, 1},
+      // Values palvane cannot serve: refused before any output.
+      {"RefusedFile", nullptr, {"--file", t256}, 1},
+      {"RefusedPed", nullptr, {"--ped", t256}, 1},
+      {"RefusedVcf", nullptr, {"--vcf", t256}, 1},
+      {"RefusedOut", nullptr, {"--out", t247}, 1},
+      {"RefusedPairSecond", nullptr, {"--pair", "A", t256}, 1},
+      {"RefusedPairFirst", nullptr, {"--pair", t256, "B"}, 1},
+      {"RefusedCpuBelow", nullptr, {"--cpu", "-1"}, 1},
+      {"RefusedCpuAbove", nullptr, {"--cpu", "31"}, 1},
+      {"RefusedNoCpuForPair", nullptr, {"--pair", "A", "B", "--cpu", "x"}, 1},
+      {"RefusedBufferZero", nullptr, {"--buffer", "0"}, 1},
+      {"RefusedBufferAbove", nullptr, {"--buffer", "65075263"}, 1},
+      {"RefusedNvar", nullptr, {"--nvar", "abc"}, 1},
+      {"RefusedPeople", nullptr, {"--people", "2147483648"}, 1},
+      {"RefusedMindist", nullptr, {"--mindist", "-2147483649"}, 1},
+      {"RefusedError", nullptr, {"--error", "99999999999999999999999"}, 1},
+      {"RefusedThin", nullptr, {"--thin", "2097152"}, 1},
+      {"RefusedThinNaN", nullptr, {"--thin", "nan"}, 1},
+      {"RefusedFirstOfSeveral", nullptr,
+       {"--subset", "absent", "--nvar", "0", "--cpu", "99", "--buffer", "-4"}, 1},
+
+      // The hand-made file. Thresholds IBD1 100 and IBD2 120 markers. 551
+      // variants, scanned as bytes 0-149 (variants 0-299) on chromosome 1 and
+      // 150-274 (300-549) on chromosome 2: variant 300 goes with chromosome 2,
+      // variant 550 is not scanned. IBD2 is sum2/551 and IBD1 sum1/551 - IBD2.
+      // Tolerant scan. A-B and every pair with D match everywhere: one run of
+      // each kind per chromosome, closed at its end: segments 2-298 and
+      // 302-548. A-C, chromosome 1: the IBS2 run ends at its fifth break
+      // (variant 100) at 92; the IBS1 run takes breaks at 200-206 (penalty 70,
+      // 139, 208, 277) and ends at 200: segment 8-204; at the end the IBS1 run
+      // is 92, the IBS2 run 190 (112-298). Chromosome 2: byte 150 breaks both;
+      // the fifth IBS2 break (406) ends a run of 98; at the end the IBS1 run is
+      // 248 (304-548), the IBS2 run 140 (412-548). Merging scan, A-C: no IBS2
+      // runs merge; the IBS1 run ends at 200 at 200 (2-198); only the last IBS2
+      // run (140) passes 120. Strict scan: runs go on across the chromosomes,
+      // so pairs that match everywhere have one run of 550 of each kind; A-C
+      // gets the merging scan's figures.
+      {"FourTolerant", four(), fixed({"--segments", "--error", "2"}), 0},
+      {"FourMerging", four(), fixed({"--segments", "--error", "1"}), 0},
+      {"FourStrict", four(), fixed({"--segments", "--error", "0"}), 0},
+      {"FourStrictAnyOtherMode", four(), fixed({"--segments", "--error", "7"}), 0},
+      // Rows below the threshold go, their segments stay.
+      {"FourReportThreshold", four(), fixed({"--segments", "--report-ibd", "0.9"}), 0},
+      {"FourNoSegments", four(), fixed(), 0},
+      // One pair, scanned by one worker whatever --cpu says.
+      {"FourPair", four(), fixed({"--segments", "--pair", "A", "C", "--cpu", "3"}), 0},
+      {"FourPairUnknown", four(), fixed({"--segments", "--pair", "A", "nobody"}), 1},
+      {"FourPairFirstUnknown", four(), fixed({"--pair", "nobody", "C"}), 1},
+      {"FourPairBothUnknown", four(), fixed({"--pair", "nobody", "none"}), 1},
+      {"FourNoWorkers", four(), fixed({"--segments", "--cpu", "0"}), 0},
+      // The same reports from every packing, from blocks of 2 bytes (two
+      // progress lines), from a line longer than a line buffer and from a
+      // matrix that grows (odd sizes included).
+      {"FourGzipNoLastNewline", four(Packing::kGzip, without_last_newline), fixed({"--segments"}), 0},
+      {"FourBgzfNoLastNewline", four(Packing::kBgzf, without_last_newline), fixed({"--segments"}), 0},
+      {"FourPlainNoLastNewline", four(Packing::kPlain, without_last_newline), fixed(), 0},
+      {"FourTinyBlocks", four(Packing::kBgzf, without_last_newline),
+       fixed({"--segments", "--buffer", "2"}), 0},
+      {"FourLongLine", four(Packing::kBgzf, [](std::string t) {
+         return t.replace(t.find("\t.\tGT", t.find("\t101000\t")), 2, "\t" + std::string(3100000, 'x'));
+       }), fixed({"--segments"}), 0},
+      {"FourMatrixGrows", four(), fixed({"--segments", "--nvar", "100"}), 0},
+      {"FourMatrixGrowsOdd", four(), fixed({"--segments", "--nvar", "101"}), 0},
+      {"FourMatrixOfOneRow", four(), fixed({"--nvar", "1"}), 0},
+      // Thresholds: estimated (with the genome-size floor), scaled, given as
+      // fractions or in markers; IBD1 never below 0 when IBD2 outgrows it.
+      {"FourEstimated", four(), {"--missing", "0.25", "--segments"}, 0},
+      {"FourScaled", four(), {"--missing", "0.25", "--L", "2", "--S", "3"}, 0},
+      {"FourScaleOff", four(), {"--missing", "0.25", "--S", "-1"}, 0},
+      {"FourIbs1Fraction", four(), {"--missing", "0.25", "--ibs1", "10"}, 0},
+      {"FourIbs2BeforeIbs1", four(), {"--missing", "0.25", "--ibs2", "150", "--ibs1", "600"}, 0},
+      {"FourIbs2MarkersOne", four(), {"--missing", "0.25", "--ibs1markers", "100", "--ibs2markers", "1"}, 0},
+      {"FourIbs2MarkersTwo", four(), {"--missing", "0.25", "--ibs1markers", "100", "--ibs2markers", "2"}, 0},
+      {"FourIbd2Only", four(), fixed({"--ibs1markers", "100000", "--ibs2markers", "10"}), 0},
+      {"FourReportZero", four(), fixed({"--ibs1markers", "100000", "--ibs2markers", "100000",
+                                        "--report-ibd", "0"}), 0},
+      {"FourMinorAlleleBounds", four(), fixed({"--maf", "-1", "--maxmaf", "0.5"}), 0},
+      // A sample list: names of any length, CR and other blanks between them.
+      {"FourSubset", with(four(), [](const TempDir& d) {
+         write_file(d.file("in.keep"), "B\r\nD\tB\v" + std::string(5000, 'x'));
+       }), fixed({"--subset", "in.keep"}), 0},
+      // Script words follow the command line, whatever blanks part them.
+      {"FourScript", with(four(), [](const TempDir& d) {
+         write_file(d.file("in.script"), "  --segments\t--cpu 1\r\n--buffer\v999\n--error \"1#\"");
+       }), fixed({"--nvar", "7", "--script", "in.script"}), 0},
+      // Reports replace what their names point at; a folder in the way fails the run.
+      {"FourReportsReplaceLinks", with(four(), [](const TempDir& d) {
+         write_file(d.file("target"), "kept\n");
+         symlink("target", d.file("out.ibd").c_str());
+         write_file(d.file("out.segments"), "read-only\n");
+         chmod(d.file("out.segments").c_str(), 0444);
+       }), fixed(), 0},
+      {"FourReportIsAFolder", with(four(), [](const TempDir& d) {
+         mkdir(d.file("out.ibd").c_str(), 0700);
+       }), fixed(), 2},
+      {"FourOptionsFileFull", with(four(), [](const TempDir& d) {
+         symlink("/dev/full", d.file("out.options").c_str());
+       }), fixed(), 1},
+      {"OutputFolderMissing", four(), {"--out", "missing/out"}, 1},
+      {"InputMissing", nullptr, {"--vcf", "missing.vcf", "--out", "out"}, 1},
+      {"InputIsAFolder", with(cohort(3, 600), [](const TempDir& d) {
+         mkdir(d.file("in.d").c_str(), 0700);
+       }), {"--vcf", "in.d"}, 1},
+
+      // Broken and unusual inputs.
+      {"EmptyFile", text([] { return ""; }), {}, 2},
+      {"NotVcfText", data("bad/not_vcf.txt"), {}, 1},
+      {"BinaryGarbage", data("bad/binary_garbage.bin"), {}, 1},
+      {"HeaderLineOnly", data("bad/header_only.vcf"), {}, 2},
+      {"NineColumnHeader", data("bad/no_samples.vcf"), {}, 2},
+      {"ShortHeader", data("bad/short_header.vcf"), {}, 1},
+      {"DataBeforeHeader", data("bad/data_before_header.vcf"), {}, 1},
+      {"SecondHeader", data("bad/second_header.vcf"), {}, 1},
+      {"OneColumnTooMany", data("bad/one_column_too_many.vcf"), {}, 2},
+      {"OneColumnTooFew", data("bad/one_column_too_few.vcf"), {}, 2},
+      {"FormatNotGt", data("bad/format_not_gt.vcf"), {}, 1},
+      {"Retained499", cohort(3, 499), {}, 2},
+      {"Retained500", cohort(3, 500), {}, 0},
+      {"TruncatedGzip", cut(cohort(3, 3000, nullptr, Packing::kGzip),
+                            [](std::string t) { return t.substr(0, t.size() / 2); }), {}, 1,
+       kErrorLines},
+      {"TruncatedBgzfMidBlock", cut(long_bgzf(), [](std::string t) {
+         return t.substr(0, t.size() * 3 / 4);
+       }), {"--buffer", "512", "--cpu", "2"}, 1, kErrorLines},
+      // Nothing but the missing end-of-file block tells this cut from a whole
+      // file: htslib's warning is the user's only sign, so it must get through.
+      {"BgzfCutBetweenBlocks", cut(long_bgzf(), [](std::string t) {
+         return t.substr(0, t.size() - 28);
+       }), {}, 0},
+      // Wrong in both, well inside the data: the FORMAT test comes first.
+      {"WrongFormatAndColumns", cohort(3, 600, [](int v, auto& c) {
+         if (v == 300) c[8] = "AB";
+         if (v == 300) c.pop_back();
+       }), {}, 1},
+      {"EmptyLineAmongData", cohort(3, 600, [](int v, auto& c) {
+         if (v == 300) c.clear();
+       }), {}, 2},
+      // Common calls after an empty POS: the column count fails, as it would anywhere.
+      {"EmptyPosAmongCommonCalls", cohort(20, 600, [](int v, auto& c) {
+         if (v == 300) c[1] = "";
+       }), {}, 1},
+      {"CommonCallsOneTooMany", cohort(20, 600, [](int v, auto& c) {
+         if (v == 300) c.push_back("0/1");
+       }), {}, 2},
+      {"CommonCallsWithoutGt", cohort(20, 600, [](int v, auto& c) {
+         if (v == 300) c[8] = "DP";
+       }), {}, 1},
+      {"NulBytesInsideLines", cohort(3, 600, [](int v, auto& c) {
+         if (v >= 0) c[7] = std::string("A\0B", 3);
+         if (v == 7) c[9] = std::string("\0/1", 3);  // a no-call, not an end of line
+       }), {}, 0},
+      // strtol reads such a POS as 0: a genome of no length, so no genome-size floor.
+      {"PosNotANumber", cohort(3, 600, [](int v, auto& c) {
+         if (v >= 0) c[1] = "pos";
+       }), {}, 0},
+      {"MoreThan30000Columns", cohort(29992, 2, [](int v, auto& c) {
+         if (v == 1) c.push_back("0/1");
+       }), {}, 2},
+      {"MoreThan30000Samples", cohort(30001, 3), {"--nvar", "4"}, 2},
+      // CR line ends with haploid last columns ("1\r") read as LF ones; --pair
+      // finds the last sample, whose name has no CR.
+      {"CrlfLines", text([] {
+         return cohort_vcf(4, 600, [](int v, auto& c) {
+           if (v > 0 && v % 2) c.back().resize(1);
+         }, "\r\n");
+       }), {"--pair", "S0", "S3"}, 0},
+      {"CrlfLinesAllPairs", text([] {
+         return cohort_vcf(4, 600, [](int v, auto& c) {
+           if (v > 0 && v % 2) c.back().resize(1);
+         }, "\r\n");
+       }), {}, 0},
+      {"LfLinesAllPairs", cohort(4, 600, [](int v, auto& c) {
+         if (v > 0 && v % 2) c.back().resize(1);
+       }), {}, 0},
+      // Rows and segment lines longer than any fixed line buffer.
+      {"LongSampleNames", cohort(4, 600, [](int v, auto& c) {
+         for (size_t s = 9; v < 0 && s < c.size(); ++s) c[s] = std::string(3000, 'n') + c[s];
+       }), {"--segments", "--ibs1markers", "100", "--ibs2markers", "100"}, 0},
+      // 300 chromosomes of two variants each, more than the first table holds.
+      {"ManyChromosomes", cohort(2, 600, [](int v, auto& c) {
+         if (v >= 0) c[0] = "chr" + std::to_string(v / 2 + 1);
+       }), {}, 0},
+      // A first chromosome named "-"; names agree on 7 characters; a name that comes back.
+      {"ChromosomeNames", cohort(4, 600, [](int v, auto& c) {
+         const char* names[] = {"-", "scaffold_12", "scaffold_13", "chr1", "chr10", "chr1"};
+         if (v >= 0) c[0] = names[v / 100];
+       }), {"--segments", "--ibs1markers", "30", "--ibs2markers", "30"}, 0},
+      // 2415 pairs: pairs of every tile of the transposition, a progress line
+      // at the worker's 2000th pair, and the pairs dealt after it.
+      {"SeventySamples", cohort(70, 600, seventy_samples),
+       {"--segments", "--report-ibd", "0.5", "--ibs1markers", "100", "--ibs2markers", "100"}, 0},
+
+      // The filters. 25 samples: a 2% missing rate is one half, rounded up to one call.
+      {"MissingCountRounds", cohort(25, 600, [](int v, auto& c) {
+         if (v == 5 || v == 6) c[9] = "./.";
+         if (v == 6) c[10] = "./.";
+       }), {"--missing", "0.02", "--cpu", "0"}, 0},
+      {"MissingRateNotANumber", cohort(25, 600, [](int v, auto& c) {
+         for (size_t s = 10; v == 8 && s < c.size(); ++s) c[s] = "./.";
+       }), {"--missing", "nan", "--cpu", "0"}, 0},
+      {"MissingRateBeyondInt32", cohort(25, 600, [](int v, auto& c) {
+         for (size_t s = 10; v == 8 && s < c.size(); ++s) c[s] = "./.";
+       }), {"--missing", "1e10", "--cpu", "0"}, 0},
+      // Frequencies in single precision against double bounds: 6/100 is just
+      // under 0.06, 1 - 94/100 just over; 25/100 equals --maxmaf 0.25.
+      {"AlleleFrequencyEdges", cohort(50, 1200, [](int v, auto& c) {
+         const int hets[] = {6, 6, 25, 27}, alts[] = {0, 44, 0, 0};
+         for (int s = 0; v >= 0 && s < 50; ++s)
+           c[9 + s] = s < hets[v % 4] ? "0/1" : s < hets[v % 4] + alts[v % 4] ? "1/1" : "0/0";
+       }), {"--maxmaf", "0.25", "--cpu", "0"}, 0},
+      // The distance counts from the last kept position, across chromosomes;
+      // one at or before it is no distance; a distance equal to --mindist keeps.
+      {"MinimumDistance", cohort(3, 700, [](int v, auto& c) {
+         const int pos[] = {50, 1000, 1050, 1000, 900, 1000, 1099, 1100};
+         if (v >= 0) c[1] = std::to_string(v < 8 ? pos[v] : 1000 * v);
+         if (v >= 7) c[0] = "2";
+       }), {"--mindist", "100"}, 0},
+      // Every line that passes the distance draws once, whatever the other
+      // filters decide; a draw equal to the level keeps.
+      {"Thinning", cohort(3, 3000, [](int v, auto& c) {
+         if (v % 7 == 3) c[9] = c[10] = c[11] = "0/0";
+       }), {"--thin", "0.5"}, 0},
+      {"ThinningWithDistance", cohort(3, 3000), {"--thin", "0.7", "--mindist", "1500"}, 0},
+
+      // Faults of the system: a disk that runs full under the reports (no
+      // room, room for part of them), and a read error half-way through the input.
+      {"DiskFull", cohort(80, 600), {"--segments"}, 1, kExact, {"PALVANE_DISK_ROOM=0"}},
+      {"DiskFullPartWay", cohort(80, 600), {"--segments"}, 1, kExact,
+       {"PALVANE_DISK_ROOM=20000"}},
+      {"ReadErrorPlain", cohort(20, 20000), {"--cpu", "2"}, 1, kErrorLines, {"PALVANE_READ_HALF=1"}},
+      {"ReadErrorGzip", cohort(20, 20000, nullptr, Packing::kGzip), {"--cpu", "2"}, 1, kErrorLines,
+       {"PALVANE_READ_HALF=1"}},
+      {"ReadErrorBgzf", cohort(20, 20000, nullptr, Packing::kBgzf), {"--cpu", "2"}, 1, kErrorLines,
+       {"PALVANE_READ_HALF=1"}},
+  };
+}
+
+// Each run of digits (and points) in text as one '#'.
+std::string without_numbers(const std::string& text) {
+  return std::regex_replace(text, std::regex("[0-9.]+"), "#");
+}
+
+// Timings, speeds and the reader's progress when the main thread reports it
+// vary from run to run: their numbers are masked.
+std::string masked(const std::string& out) {
+  std::istringstream in(out);
+  std::string text;
+  for (std::string line; std::getline(in, line);) {
+    for (const char* marker : {" ms ", "Total time", "/sec", "variants read"})
+      if (line.find(marker) != std::string::npos) line = without_numbers(line);
+    text += line + "\n";
+  }
+  return text.substr(0, text.size() - (out.empty() || out.back() != '\n'));
+}
+
+std::string error_lines(const std::string& text) {
+  std::string kept;
+  for (const std::string& line : sorted_lines(text))
+    if (line.rfind("Error", 0) == 0) kept += line + "\n";
+  return kept;
+}
+
+// The outcome of a run as one text: standard output and error, then every
+// file in the folder but the input, each as "--- NAME (N bytes)" and its bytes.
+std::string outcome(const Case& c, const RunResult& run, const TempDir& dir) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path)) {
+    const std::string name = entry.path().filename();
+    if (name.rfind("in", 0) == 0) continue;
+    if (entry.is_symlink()) {
+      files[name + " -> " + std::filesystem::read_symlink(entry.path()).string()] = "";
+    } else if (entry.is_directory()) {
+      files[name + "/"] = "";
+    } else {
+      std::string content = read_file(entry.path());
+      for (size_t at; (at = content.find(PALVANE_BIN)) != std::string::npos;)
+        content.replace(at, sizeof PALVANE_BIN - 1, "palvane");
+      files[name] = content;
+    }
+  }
+  files["standard output"] = c.check == kExact ? masked(run.out) : error_lines(run.out);
+  files["standard error"] = c.check == kErrorLines ? without_numbers(run.err) : run.err;
+  std::string text = "status " + std::to_string(run.status) + "\n";
+  for (const auto& [name, content] : files)
+    text += "--- " + name + " (" + std::to_string(content.size()) + " bytes)\n" + content + "\n";
+  return text;
+}
+
+class Runs : public testing::TestWithParam<Case> {};
+
+TEST_P(Runs, LeaveTheExpectedOutputAndStatus) {
+  const Case& c = GetParam();
+  TempDir dir;
+  std::vector<std::string> args = c.args;
+  if (c.input) {
+    c.input(dir);
+    args.insert(args.begin(), {"--vcf", "in", "--out", "out", "--cpu", "1"});
+  }
+  for (const char* report : {"out.ibd", "out.segments"})
+    if (!std::filesystem::exists(std::filesystem::symlink_status(dir.file(report))))
+      write_file(dir.file(report), "rows of an earlier run\n");
+  std::vector<std::string> env = c.env;
+  if (!env.empty()) {
+    // The fault library comes before the sanitizer runtimes in the library order.
+    const char* asan = getenv("ASAN_OPTIONS");
+    env.push_back(std::string("LD_PRELOAD=") + IO_FAULT_SHIM);
+    env.push_back(std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":verify_asan_link_order=0");
+  }
+  const RunResult run = run_program(PALVANE_BIN, args, dir.path, env, 120);
+  EXPECT_EQ(run.status, c.status) << run.out.substr(run.out.size() > 2000 ? run.out.size() - 2000 : 0)
+                                  << run.err.substr(0, 2000);
+  const std::string got = outcome(c, run, dir);
+  const std::string expected_path = kData + "/runs/" + c.name + ".txt";
+  if (getenv("PALVANE_UPDATE_EXPECTED")) write_file(expected_path, got);
+  const std::string want = read_file(expected_path);
+  EXPECT_EQ(want, got) << expected_path;
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, Runs, testing::ValuesIn(cases()),
+                         [](const testing::TestParamInfo<Case>& info) { return info.param.name; });
+
+}  // namespace
