@@ -46,7 +46,6 @@ struct Case {
 void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
 
 const std::string kData = PALVANE_TEST_DATA;
-const char* const kCalls[] = {"0/0", "0/1", "1/1"};
 
 Input text(std::function<std::string()> make, Packing packing = Packing::kPlain) {
   return [=](const TempDir& dir) { write_packed(dir.file("in"), make(), packing); };
@@ -56,13 +55,6 @@ Input data(const std::string& name) {
 }
 Input cohort(int samples, int variants, LineEdit edit = nullptr, Packing packing = Packing::kPlain) {
   return text([=] { return cohort_vcf(samples, variants, edit); }, packing);
-}
-// Packed, then changed as bytes (cut short, say).
-Input cut(Input input, Change change) {
-  return [=](const TempDir& dir) {
-    input(dir);
-    write_file(dir.file("in"), change(read_file(dir.file("in"))));
-  };
 }
 // The input, and more files beside it.
 Input with(Input input, std::function<void(const TempDir&)> more) {
@@ -95,25 +87,6 @@ std::string without_last_newline(std::string t) { return t.substr(0, t.size() - 
 std::vector<std::string> fixed(std::vector<std::string> more = {}) {
   more.insert(more.begin(), {"--missing", "0.25", "--ibs1markers", "100", "--ibs2markers", "120"});
   return more;
-}
-
-// Samples drawn from a hash of sample and variant, so that no two agree by
-// chance; samples 60 ... 69 copy samples 0 ... 9, across the 64-sample tiles
-// of the transposition.
-void seventy_samples(int v, std::vector<std::string>& c) {
-  if (v < 0) return;
-  for (int s = 0; s < 70; ++s) {
-    const unsigned h = static_cast<unsigned>(s < 60 ? s : s - 60) * 2654435761u ^ v * 40503u;
-    c[9 + s] = kCalls[(h >> 13) % 3];
-  }
-}
-
-// A BGZF cohort of about 150 blocks: with threaded decompression htslib hands
-// over nothing of a batch of 64 blocks that holds a damaged one, so the data
-// must run well past the first batch.
-Input long_bgzf() {
-  return cohort(3, 600, [](int v, auto& c) { c[7] = v < 0 ? c[7] : std::string(16000, 'i'); },
-                Packing::kBgzf);
 }
 
 std::vector<Case> cases() {
@@ -238,7 +211,8 @@ std::vector<Case> cases() {
          mkdir(d.file("in.d").c_str(), 0700);
        }), {"--vcf", "in.d"}, 1},
 
-      // Broken and unusual inputs.
+      // Broken and unusual inputs. Those in tests/data/inputs are described
+      // here; most are cohorts of the shape cohort_vcf() writes.
       {"EmptyFile", text([] { return ""; }), {}, 2},
       {"NotVcfText", data("bad/not_vcf.txt"), {}, 1},
       {"BinaryGarbage", data("bad/binary_garbage.bin"), {}, 1},
@@ -252,110 +226,81 @@ std::vector<Case> cases() {
       {"FormatNotGt", data("bad/format_not_gt.vcf"), {}, 1},
       {"Retained499", cohort(3, 499), {}, 2},
       {"Retained500", cohort(3, 500), {}, 0},
-      {"TruncatedGzip", cut(cohort(3, 3000, nullptr, Packing::kGzip),
-                            [](std::string t) { return t.substr(0, t.size() / 2); }), {}, 1,
-       kErrorLines},
-      {"TruncatedBgzfMidBlock", cut(long_bgzf(), [](std::string t) {
-         return t.substr(0, t.size() * 3 / 4);
-       }), {"--buffer", "512", "--cpu", "2"}, 1, kErrorLines},
-      // Nothing but the missing end-of-file block tells this cut from a whole
-      // file: htslib's warning is the user's only sign, so it must get through.
-      {"BgzfCutBetweenBlocks", cut(long_bgzf(), [](std::string t) {
-         return t.substr(0, t.size() - 28);
-       }), {}, 0},
-      // Wrong in both, well inside the data: the FORMAT test comes first.
-      {"WrongFormatAndColumns", cohort(3, 600, [](int v, auto& c) {
-         if (v == 300) c[8] = "AB";
-         if (v == 300) c.pop_back();
-       }), {}, 1},
-      {"EmptyLineAmongData", cohort(3, 600, [](int v, auto& c) {
-         if (v == 300) c.clear();
-       }), {}, 2},
-      // Common calls after an empty POS: the column count fails, as it would anywhere.
-      {"EmptyPosAmongCommonCalls", cohort(20, 600, [](int v, auto& c) {
-         if (v == 300) c[1] = "";
-       }), {}, 1},
-      {"CommonCallsOneTooMany", cohort(20, 600, [](int v, auto& c) {
-         if (v == 300) c.push_back("0/1");
-       }), {}, 2},
-      {"CommonCallsWithoutGt", cohort(20, 600, [](int v, auto& c) {
-         if (v == 300) c[8] = "DP";
-       }), {}, 1},
-      {"NulBytesInsideLines", cohort(3, 600, [](int v, auto& c) {
-         if (v >= 0) c[7] = std::string("A\0B", 3);
-         if (v == 7) c[9] = std::string("\0/1", 3);  // a no-call, not an end of line
-       }), {}, 0},
-      // strtol reads such a POS as 0: a genome of no length, so no genome-size floor.
-      {"PosNotANumber", cohort(3, 600, [](int v, auto& c) {
-         if (v >= 0) c[1] = "pos";
-       }), {}, 0},
+      // 3000 variants as gzip, cut in half.
+      {"TruncatedGzip", data("inputs/TruncatedGzip.vcf.gz"), {}, 1, kErrorLines},
+      // About 150 BGZF blocks (lines with an INFO of 16,000 bytes), cut at
+      // three quarters. With threaded decompression htslib hands over nothing
+      // of a batch of 64 blocks that holds a damaged one, so the data must run
+      // well past the first batch.
+      {"TruncatedBgzfMidBlock", data("inputs/TruncatedBgzfMidBlock.vcf.gz"),
+       {"--buffer", "512", "--cpu", "2"}, 1, kErrorLines},
+      // The same without its end-of-file block: nothing else tells this cut from
+      // a whole file, so htslib's warning, the user's only sign, must get through.
+      {"BgzfCutBetweenBlocks", data("inputs/BgzfCutBetweenBlocks.vcf.gz"), {}, 0},
+      // Line 300 has FORMAT "AB" and a column too few: the FORMAT test comes first.
+      {"WrongFormatAndColumns", data("inputs/WrongFormatAndColumns.vcf.gz"), {}, 1},
+      // Line 300 is empty.
+      {"EmptyLineAmongData", data("inputs/EmptyLineAmongData.vcf.gz"), {}, 2},
+      // 20 samples of common calls; line 300 has an empty POS (so FORMAT holds a
+      // call), a column too many, or FORMAT "DP": each as the general reading says.
+      {"EmptyPosAmongCommonCalls", data("inputs/EmptyPosAmongCommonCalls.vcf.gz"), {}, 1},
+      {"CommonCallsOneTooMany", data("inputs/CommonCallsOneTooMany.vcf.gz"), {}, 2},
+      {"CommonCallsWithoutGt", data("inputs/CommonCallsWithoutGt.vcf.gz"), {}, 1},
+      // INFO is "A\0B" on every line; line 7 has the call "\0/1", a no-call
+      // (which fails the missing rate), not an end of line.
+      {"NulBytesInsideLines", data("inputs/NulBytesInsideLines.vcf.gz"), {}, 0},
+      // POS is "pos", which strtol reads as 0: a genome of no length, so no
+      // genome-size floor.
+      {"PosNotANumber", data("inputs/PosNotANumber.vcf.gz"), {}, 0},
       {"MoreThan30000Columns", cohort(29992, 2, [](int v, auto& c) {
          if (v == 1) c.push_back("0/1");
        }), {}, 2},
       {"MoreThan30000Samples", cohort(30001, 3), {"--nvar", "4"}, 2},
-      // CR line ends with haploid last columns ("1\r") read as LF ones; --pair
-      // finds the last sample, whose name has no CR.
-      {"CrlfLines", text([] {
-         return cohort_vcf(4, 600, [](int v, auto& c) {
-           if (v > 0 && v % 2) c.back().resize(1);
-         }, "\r\n");
-       }), {"--pair", "S0", "S3"}, 0},
-      {"CrlfLinesAllPairs", text([] {
-         return cohort_vcf(4, 600, [](int v, auto& c) {
-           if (v > 0 && v % 2) c.back().resize(1);
-         }, "\r\n");
-       }), {}, 0},
-      {"LfLinesAllPairs", cohort(4, 600, [](int v, auto& c) {
-         if (v > 0 && v % 2) c.back().resize(1);
-       }), {}, 0},
-      // Rows and segment lines longer than any fixed line buffer.
-      {"LongSampleNames", cohort(4, 600, [](int v, auto& c) {
-         for (size_t s = 9; v < 0 && s < c.size(); ++s) c[s] = std::string(3000, 'n') + c[s];
-       }), {"--segments", "--ibs1markers", "100", "--ibs2markers", "100"}, 0},
+      // 4 samples; every odd line ends in a haploid call. CR line ends ("1\r")
+      // read as LF ones; --pair finds the last sample, whose name has no CR.
+      {"CrlfLines", data("inputs/CrlfLines.vcf.gz"), {"--pair", "S0", "S3"}, 0},
+      {"CrlfLinesAllPairs", data("inputs/CrlfLines.vcf.gz"), {}, 0},
+      {"LfLinesAllPairs", data("inputs/LfLinesAllPairs.vcf.gz"), {}, 0},
+      // 4 samples named with 3000 characters: rows and segment lines longer
+      // than any fixed line buffer.
+      {"LongSampleNames", data("inputs/LongSampleNames.vcf.gz"),
+       {"--segments", "--ibs1markers", "100", "--ibs2markers", "100"}, 0},
       // 300 chromosomes of two variants each, more than the first table holds.
-      {"ManyChromosomes", cohort(2, 600, [](int v, auto& c) {
-         if (v >= 0) c[0] = "chr" + std::to_string(v / 2 + 1);
-       }), {}, 0},
-      // A first chromosome named "-"; names agree on 7 characters; a name that comes back.
-      {"ChromosomeNames", cohort(4, 600, [](int v, auto& c) {
-         const char* names[] = {"-", "scaffold_12", "scaffold_13", "chr1", "chr10", "chr1"};
-         if (v >= 0) c[0] = names[v / 100];
-       }), {"--segments", "--ibs1markers", "30", "--ibs2markers", "30"}, 0},
-      // 2415 pairs: pairs of every tile of the transposition, a progress line
-      // at the worker's 2000th pair, and the pairs dealt after it.
-      {"SeventySamples", cohort(70, 600, seventy_samples),
+      {"ManyChromosomes", data("inputs/ManyChromosomes.vcf.gz"), {}, 0},
+      // Chromosomes "-", "scaffold_12", "scaffold_13" (agreeing on 7
+      // characters), "chr1", "chr10", "chr1" again, 100 lines each.
+      {"ChromosomeNames", data("inputs/ChromosomeNames.vcf.gz"),
+       {"--segments", "--ibs1markers", "30", "--ibs2markers", "30"}, 0},
+      // 70 samples drawn from a hash of sample and variant, so that no two
+      // agree by chance; samples 60 ... 69 copy samples 0 ... 9, across the
+      // 64-sample tiles of the transposition. 2415 pairs: a progress line at
+      // the worker's 2000th pair, and the pairs dealt after it.
+      {"SeventySamples", data("inputs/SeventySamples.vcf.gz"),
        {"--segments", "--report-ibd", "0.5", "--ibs1markers", "100", "--ibs2markers", "100"}, 0},
 
-      // The filters. 25 samples: a 2% missing rate is one half, rounded up to one call.
-      {"MissingCountRounds", cohort(25, 600, [](int v, auto& c) {
-         if (v == 5 || v == 6) c[9] = "./.";
-         if (v == 6) c[10] = "./.";
-       }), {"--missing", "0.02", "--cpu", "0"}, 0},
-      {"MissingRateNotANumber", cohort(25, 600, [](int v, auto& c) {
-         for (size_t s = 10; v == 8 && s < c.size(); ++s) c[s] = "./.";
-       }), {"--missing", "nan", "--cpu", "0"}, 0},
-      {"MissingRateBeyondInt32", cohort(25, 600, [](int v, auto& c) {
-         for (size_t s = 10; v == 8 && s < c.size(); ++s) c[s] = "./.";
-       }), {"--missing", "1e10", "--cpu", "0"}, 0},
-      // Frequencies in single precision against double bounds: 6/100 is just
-      // under 0.06, 1 - 94/100 just over; 25/100 equals --maxmaf 0.25.
-      {"AlleleFrequencyEdges", cohort(50, 1200, [](int v, auto& c) {
-         const int hets[] = {6, 6, 25, 27}, alts[] = {0, 44, 0, 0};
-         for (int s = 0; v >= 0 && s < 50; ++s)
-           c[9 + s] = s < hets[v % 4] ? "0/1" : s < hets[v % 4] + alts[v % 4] ? "1/1" : "0/0";
-       }), {"--maxmaf", "0.25", "--cpu", "0"}, 0},
-      // The distance counts from the last kept position, across chromosomes;
-      // one at or before it is no distance; a distance equal to --mindist keeps.
-      {"MinimumDistance", cohort(3, 700, [](int v, auto& c) {
-         const int pos[] = {50, 1000, 1050, 1000, 900, 1000, 1099, 1100};
-         if (v >= 0) c[1] = std::to_string(v < 8 ? pos[v] : 1000 * v);
-         if (v >= 7) c[0] = "2";
-       }), {"--mindist", "100"}, 0},
+      // The filters. 25 samples: a 2% missing rate is one half, rounded up to
+      // one call. Line 5 misses one call (kept), line 6 two.
+      {"MissingCountRounds", data("inputs/MissingCountRounds.vcf.gz"),
+       {"--missing", "0.02", "--cpu", "0"}, 0},
+      // Line 8 misses 24 of 25 calls: kept when the rate's count leaves int32.
+      {"MissingRateNotANumber", data("inputs/MissingRateNotANumber.vcf.gz"),
+       {"--missing", "nan", "--cpu", "0"}, 0},
+      {"MissingRateBeyondInt32", data("inputs/MissingRateNotANumber.vcf.gz"),
+       {"--missing", "1e10", "--cpu", "0"}, 0},
+      // Frequencies in single precision against double bounds, 50 samples in
+      // turn: 6 of 100 alleles (just under 0.06), 94 (1 - 0.94 just over),
+      // 25 (equal to --maxmaf 0.25, kept) and 27.
+      {"AlleleFrequencyEdges", data("inputs/AlleleFrequencyEdges.vcf.gz"),
+       {"--maxmaf", "0.25", "--cpu", "0"}, 0},
+      // Positions 50, 1000, 1050, 1000, 900, 1000, 1099, then 1100, 8000,
+      // 9000, ... on chromosome 2. The distance counts from the last kept
+      // position (0 at first), across chromosomes; one at or before it is no
+      // distance; a distance equal to --mindist keeps.
+      {"MinimumDistance", data("inputs/MinimumDistance.vcf.gz"), {"--mindist", "100"}, 0},
       // Every line that passes the distance draws once, whatever the other
-      // filters decide; a draw equal to the level keeps.
-      {"Thinning", cohort(3, 3000, [](int v, auto& c) {
-         if (v % 7 == 3) c[9] = c[10] = c[11] = "0/0";
-       }), {"--thin", "0.5"}, 0},
+      // filters decide (every 7th line here is all 0/0); a draw equal to the
+      // level keeps.
+      {"Thinning", data("inputs/Thinning.vcf.gz"), {"--thin", "0.5"}, 0},
       {"ThinningWithDistance", cohort(3, 3000), {"--thin", "0.7", "--mindist", "1500"}, 0},
 
       // Faults of the system: a disk that runs full under the reports (no
