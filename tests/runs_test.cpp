@@ -104,6 +104,7 @@ std::vector<Case> cases() {
       {"FlagGivenAValue", nullptr, {"--segments", "1"}, 1},
       {"LastValuesWin", nullptr, {"--file", "a.vcf", "--vcf", "b.vcf", "--cpu", "x", "--cpu", "3"}, 1},
       {"CpuNotANumber", nullptr, {"--cpu", "abc"}, 1},
+      {"PedOverFile", nullptr, {"--ped", "p.vcf", "--file", "f.vcf", "--people", "5"}, 1},
       {"EdgesOfTheRanges", nullptr, {"--cpu", "30", "--buffer", "65075262", "--nvar", "2147483647",
         "--mindist", "-2147483648", "--thin", "2097151.999", "--file", n255, "--pair", n255, "x",
         "--out", o246}, 1},
