@@ -1,8 +1,6 @@
 #include "tests/test_util.h"
 
-#include <htslib/bgzf.h>
 #include <sys/wait.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -32,20 +30,6 @@ std::string read_file(const std::string& path) {
 
 void write_file(const std::string& path, const std::string& content) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
-}
-
-void write_packed(const std::string& path, const std::string& content, Packing packing) {
-  if (packing == Packing::kPlain) return write_file(path, content);
-  if (packing == Packing::kGzip) {
-    gzFile f = gzopen(path.c_str(), "wb");
-    if (!f || gzwrite(f, content.data(), static_cast<unsigned>(content.size())) < 0)
-      throw std::runtime_error("gzip write failed");
-    gzclose(f);
-    return;
-  }
-  BGZF* f = bgzf_open(path.c_str(), "w");
-  if (!f || bgzf_write(f, content.data(), content.size()) < 0 || bgzf_close(f) != 0)
-    throw std::runtime_error("bgzf write failed");
 }
 
 std::vector<std::string> sorted_lines(const std::string& text) {

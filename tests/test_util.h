@@ -1,5 +1,5 @@
 // Helpers for tests: temporary folders, running a built program in one, and
-// writing VCF inputs plain, gzip or BGZF.
+// writing VCF inputs.
 #pragma once
 #include <functional>
 #include <string>
@@ -30,9 +30,6 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
 
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& content);
-enum class Packing { kPlain, kGzip, kBgzf };
-// Writes content plain, as one gzip member or as BGZF with its end-of-file block.
-void write_packed(const std::string& path, const std::string& content, Packing packing);
 std::vector<std::string> sorted_lines(const std::string& text);
 
 // Changes the columns of data line v (v = -1: the column-header line) before they are joined.
