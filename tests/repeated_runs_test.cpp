@@ -29,7 +29,8 @@ RunResult run_palvane(const TempDir& dir, std::vector<std::string> args, int tim
 TEST(RepeatedRuns, ReadErrorWhileTheReaderClosesChromosomes) {
   TempDir dir;
   // 10 samples, 40,000 lines, chromosome v / 2 on line v, as BGZF cut at three quarters.
-  write_file(dir.file("in"), read_file(PALVANE_TEST_DATA "/inputs/ReadErrorWhileClosingChromosomes.bgz"));
+  const char* input = PALVANE_TEST_DATA "/inputs/ReadErrorWhileClosingChromosomes.bgz";
+  write_file(dir.file("in"), read_file(input));
   for (int i = 0; i < 10; ++i) {
     const RunResult run = run_palvane(dir, {"--vcf", "in", "--out", "out", "--cpu", "2"});
     ASSERT_EQ(run.status, 1) << run.err;
@@ -121,7 +122,9 @@ TEST(GeneratedCohort, RelativesAreFoundWhateverTheScanKernel) {
     shared[{a, b}] = shared[{b, a}] = 0;
   }
   EXPECT_GT(related, 20);
-  for (const auto& [names, ibd] : shared) EXPECT_LT(ibd, 0.05) << names.first << " " << names.second;
+  for (const auto& [names, ibd] : shared) {
+    EXPECT_LT(ibd, 0.05) << names.first << " " << names.second;
+  }
 }
 
 }  // namespace

@@ -99,7 +99,8 @@ std::vector<Case> cases() {
       {"SubsetMissing", nullptr, {"--subset", "absent"}, 1},
       {"ValueNotUnderstood", nullptr, {"--out", "--cpu", "4"}, 1},
       {"FlagGivenAValue", nullptr, {"--segments", "1"}, 1},
-      {"LastValuesWin", nullptr, {"--file", "a.vcf", "--vcf", "b.vcf", "--cpu", "x", "--cpu", "3"}, 1},
+      {"LastValuesWin", nullptr,
+       {"--file", "a.vcf", "--vcf", "b.vcf", "--cpu", "x", "--cpu", "3"}, 1},
       {"CpuNotANumber", nullptr, {"--cpu", "abc"}, 1},
       {"PedOverFile", nullptr, {"--ped", "p.vcf", "--file", "f.vcf", "--people", "5"}, 1},
       {"EdgesOfTheRanges", nullptr, {"--cpu", "30", "--buffer", "65075262", "--nvar", "2147483647",
@@ -162,8 +163,8 @@ std::vector<Case> cases() {
        fixed(), 0},
       {"FourGzipNoLastNewline", data("inputs/FourNoLastNewline.vcf.gz"), fixed({"--segments"}), 0},
       {"FourBgzfNoLastNewline", data("inputs/FourNoLastNewline.bgz"), fixed({"--segments"}), 0},
-      {"FourTinyBlocks", data("inputs/FourNoLastNewline.bgz"), fixed({"--segments", "--buffer", "2"}),
-       0},
+      {"FourTinyBlocks", data("inputs/FourNoLastNewline.bgz"),
+       fixed({"--segments", "--buffer", "2"}), 0},
       {"FourLongLine", data("inputs/FourLongLine.bgz"), fixed({"--segments"}), 0},
       // A matrix that grows, odd sizes included.
       {"FourMatrixGrows", four(), fixed({"--segments", "--nvar", "100"}), 0},
@@ -176,8 +177,10 @@ std::vector<Case> cases() {
       {"FourScaleOff", four(), {"--missing", "0.25", "--S", "-1"}, 0},
       {"FourIbs1Fraction", four(), {"--missing", "0.25", "--ibs1", "10"}, 0},
       {"FourIbs2BeforeIbs1", four(), {"--missing", "0.25", "--ibs2", "150", "--ibs1", "600"}, 0},
-      {"FourIbs2MarkersOne", four(), {"--missing", "0.25", "--ibs1markers", "100", "--ibs2markers", "1"}, 0},
-      {"FourIbs2MarkersTwo", four(), {"--missing", "0.25", "--ibs1markers", "100", "--ibs2markers", "2"}, 0},
+      {"FourIbs2MarkersOne", four(),
+       {"--missing", "0.25", "--ibs1markers", "100", "--ibs2markers", "1"}, 0},
+      {"FourIbs2MarkersTwo", four(),
+       {"--missing", "0.25", "--ibs1markers", "100", "--ibs2markers", "2"}, 0},
       {"FourIbd2Only", four(), fixed({"--ibs1markers", "100000", "--ibs2markers", "10"}), 0},
       {"FourReportZero", four(), fixed({"--ibs1markers", "100000", "--ibs2markers", "100000",
                                         "--report-ibd", "0"}), 0},
@@ -306,7 +309,8 @@ std::vector<Case> cases() {
       {"DiskFull", cohort(80, 600), {"--segments"}, 1, kExact, {"PALVANE_DISK_ROOM=0"}},
       {"DiskFullPartWay", cohort(80, 600), {"--segments"}, 1, kExact,
        {"PALVANE_DISK_ROOM=20000"}},
-      {"ReadErrorPlain", cohort(20, 20000), {"--cpu", "2"}, 1, kErrorLines, {"PALVANE_READ_HALF=1"}},
+      {"ReadErrorPlain", cohort(20, 20000), {"--cpu", "2"}, 1, kErrorLines,
+       {"PALVANE_READ_HALF=1"}},
       {"ReadErrorGzip", data("inputs/ReadError.vcf.gz"), {"--cpu", "2"}, 1, kErrorLines,
        {"PALVANE_READ_HALF=1"}},
       {"ReadErrorBgzf", data("inputs/ReadError.bgz"), {"--cpu", "2"}, 1, kErrorLines,
@@ -386,8 +390,7 @@ TEST_P(Runs, LeaveTheExpectedOutputAndStatus) {
     env.push_back(std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":verify_asan_link_order=0");
   }
   const RunResult run = run_program(PALVANE_BIN, args, dir.path, env, 120);
-  EXPECT_EQ(run.status, c.status) << run.out.substr(run.out.size() > 2000 ? run.out.size() - 2000 : 0)
-                                  << run.err.substr(0, 2000);
+  EXPECT_EQ(run.status, c.status) << run.err.substr(0, 2000);
   const std::string got = outcome(c, run, dir);
   const std::string expected_path = kData + "/runs/" + c.name + ".txt";
   if (getenv("PALVANE_UPDATE_EXPECTED")) write_file(expected_path, got);
