@@ -1,0 +1,253 @@
+// The buffers between the stages: input blocks read and handed over in a
+// ring, the genotype matrix transposed, and report text gathered in row and
+// output buffers and written out.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <htslib/bgzf.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ibd/analysis_driver.h"
+#include "ibd/output_buffer.h"
+#include "ibd/pair_scan.h"
+#include "ibd/transposed_matrix.h"
+#include "input/block_ring.h"
+#include "input/genotype_store.h"
+#include "tests/test_util.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+// htslib loses a small block when a threaded reader that met an error is
+// closed; that leak is the library's.
+extern "C" __attribute__((weak)) const char* __lsan_default_suppressions() {
+  return "leak:libhts.so\n";
+}
+#endif
+
+namespace {
+
+// The last result of reading content from path as the driver does: 0 at a
+// sound end, -1 on an error.
+int64_t read_to_end(const std::string& path, const std::string& content, bool threaded) {
+  write_file(path, content);
+  BGZF* input = bgzf_open(path.c_str(), "r");
+  if (threaded) bgzf_mt(input, 8, 64);
+  std::vector<uint8_t> block(65536);
+  int64_t n = 1;
+  while (n > 0) n = read_input_block(input, block.data(), 65536);
+  bgzf_close(input);
+  return n;
+}
+
+TEST(ReadInputBlock, TruncatedOrDamagedInputIsAnErrorWithOrWithoutThreads) {
+  TempDir dir;
+  const std::string path = dir.file("in.vcf.gz");
+  std::string text;
+  for (int64_t i = 0; text.size() < 3000000; ++i) text += std::to_string(i * 7919 % 1000003) + "\n";
+  BGZF* out = bgzf_open(path.c_str(), "w");
+  ASSERT_EQ(bgzf_write(out, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  ASSERT_EQ(bgzf_close(out), 0);
+  const std::string whole = read_file(path);
+  std::string damaged = whole;
+  for (size_t i = whole.size() / 3; i < whole.size() / 3 + 64; ++i) damaged[i] ^= 0x5a;
+  for (bool threaded : {false, true}) {
+    EXPECT_EQ(read_to_end(path, whole, threaded), 0) << threaded;
+    EXPECT_EQ(read_to_end(path, whole.substr(0, whole.size() / 2), threaded), -1) << threaded;
+    EXPECT_EQ(read_to_end(path, damaged, threaded), -1) << threaded;
+  }
+}
+
+// Four laps of the 32-entry ring: blocks come out in order, the producer
+// waits while 30 are full until the consumer releases them, and releasing from
+// an empty ring changes nothing.
+TEST(BlockRing, BlocksComeOutInOrderAndTheProducerWaitsWhileThirtyAreFull) {
+  auto ring = std::make_unique<Buffer_class>();
+  uint8_t* data = nullptr;
+  int32_t length = 0;
+  int32_t taken = 0;
+  const auto take_up_to = [&](int32_t last) {
+    for (; taken < last; ring->dequeue()) {
+      ASSERT_TRUE(ring->getdata(&data, &length));
+      EXPECT_EQ(length, ++taken);
+    }
+  };
+  for (int32_t block = 1; block <= 128; ++block) {
+    std::atomic<int32_t> index{-1};
+    std::thread producer([&] { index = ring->reserve(); });
+    if (block - 1 - taken == 30) {
+      usleep(20000);
+      EXPECT_EQ(index.load(), -1) << block;
+      take_up_to(block - 1);
+    }
+    for (int wait = 0; index < 0 && wait < 20000; ++wait) usleep(100);
+    ASSERT_GE(index.load(), 0) << block;  // a producer left waiting ends the test program
+    producer.join();
+    ring->entries[index].length = block;
+    ring->commit();
+  }
+  take_up_to(128);
+  testing::internal::CaptureStderr();
+  ring->dequeue();
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "warning: dequeue Buffer_class: Buffer empty\n");
+  EXPECT_EQ(ring->count.load(), 0);
+}
+
+TEST(TransposedMatrix, EveryByteOfEverySampleRow) {
+  EXPECT_EQ(transposed_matrix_megabytes(3001, 2000000), 5723);  // a product beyond int32
+  namespace T = GenotypeMatrixTransposed;
+  // Sample rows (samples + 1) and variants around the 64 x 64 tiles.
+  for (auto [samples, nvars] : {std::pair{130, 150}, std::pair{63, 64}, std::pair{64, 1}}) {
+    std::vector<uint8_t> matrix(nvars * (samples + 1));
+    std::vector<uint8_t*> rows;
+    for (int32_t v = 0; v < nvars; ++v) rows.push_back(&matrix[v * (samples + 1)]);
+    for (size_t k = 0; k < matrix.size(); ++k) matrix[k] = static_cast<uint8_t>(1 + k % 251);
+    GenotypeMatrix::rows = rows.data();
+    GenotypeMatrix::nvars = nvars;
+    SampleNames::count = samples;
+    testing::internal::CaptureStdout();
+    build_transposed_matrix(timeval{});
+    testing::internal::GetCapturedStdout();
+    ASSERT_EQ(std::pair(T::npeople, T::nvars), std::pair(samples + 1, nvars));
+    for (int32_t i = 0; i <= samples; ++i) {
+      ASSERT_EQ(T::rows[i], T::data + i * nvars);
+      for (int32_t v = 0; v < nvars; ++v) ASSERT_EQ(T::rows[i][v], rows[v][i]) << i << " " << v;
+    }
+    free(T::data);
+    free(T::rows);
+  }
+  T::data = nullptr;
+  T::rows = nullptr;
+  GenotypeMatrix::rows = nullptr;
+  reset_genotype_store();
+}
+
+// Texts and rows arrive whole and in order: an append that passes the flush
+// mark writes everything, a text larger than the buffer goes straight out
+// after the held text, rows drain past their mark, and a row that does not
+// fit behind the held rows (if only by its terminating NUL) moves them out first.
+TEST(ReportBuffers, TextsAndRowsArriveWholeAndInOrder) {
+  TempDir dir;
+  const std::string path = dir.file("out");
+  auto out = std::make_unique<OutputBuffer>();
+  out->fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  const std::string at_mark(kOutputFlushAt, 'a'), huge(kOutputBufferSize + 9, 'h');
+  const std::string fill(kOutputBufferSize - 4, 'f');  // no room for its NUL behind 4 bytes
+  out->append(at_mark.c_str());
+  EXPECT_EQ(read_file(path).size(), 0u);
+  out->append("b");
+  EXPECT_EQ(read_file(path).size(), at_mark.size() + 1);
+  out->append("head");
+  out->append(huge.c_str());
+  out->append("tail");
+  out->append(fill.c_str());
+  RowBuffer rows;
+  rows.target = out.get();
+  const std::string row(127, 'r'), held(16000, 'h'), exact(kRowBufferSize - 16000, 'e');
+  const std::string wide(kRowBufferSize, 'W');  // no room for its NUL in the whole row buffer
+  for (int i = 0; i < 128; ++i) rows.add_row("%s\n", row.c_str());
+  EXPECT_EQ(out->length, 0);  // 16384 bytes of rows do not pass the mark
+  rows.add_row("%s\n", row.c_str());
+  EXPECT_EQ(out->length, 129 * 128);
+  for (const std::string* text : {&held, &exact, &wide}) rows.add_row("%s", text->c_str());
+  rows.drain();
+  out->flush();
+  close(out->fd);
+  std::string expected = at_mark + "b" + "head" + huge + "tail" + fill;
+  for (int i = 0; i < 129; ++i) expected += row + "\n";
+  EXPECT_TRUE(read_file(path) == expected + held + exact + wide);
+}
+
+// A writer blocked on a full pipe and hit by signals (no SA_RESTART) gets
+// short counts and EINTR; every byte must still arrive, in order.
+TEST(ReportBuffers, ShortAndInterruptedWritesAreCompleted) {
+  struct sigaction action = {}, previous = {};
+  action.sa_handler = [](int) {};
+  sigaction(SIGUSR1, &action, &previous);
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  std::string text;
+  for (int i = 0; text.size() < (1 << 20); ++i) text += std::to_string(i) + ",";
+  std::atomic<bool> finished{false};
+  std::thread writer([&] {
+    EXPECT_TRUE(write_fully(fds[1], text.data(), static_cast<int64_t>(text.size())));
+    finished = true;
+    close(fds[1]);
+  });
+  std::string received;
+  char chunk[8192];
+  for (ssize_t n = 1; n > 0;) {                 // until the writer closes its end
+    for (int k = 0; k < 2 && !finished; ++k) {  // a short count, then EINTR at a full pipe
+      usleep(200);
+      pthread_kill(writer.native_handle(), SIGUSR1);
+    }
+    n = read(fds[0], chunk, sizeof chunk);
+    received.append(chunk, static_cast<size_t>(std::max<ssize_t>(n, 0)));
+  }
+  writer.join();
+  sigaction(SIGUSR1, &previous, nullptr);
+  close(fds[0]);
+  EXPECT_TRUE(received == text);
+  EXPECT_EQ(final_exit_status.load(), 0);
+}
+
+// A non-blocking pipe takes all but the last byte: the write that cannot
+// finish is reported and fails the run.
+TEST(ReportBuffers, AWriteThatCannotFinishIsReportedAndFailsTheRun) {
+  int fds[2];
+  ASSERT_EQ(pipe2(fds, O_NONBLOCK), 0);
+  const std::string text(static_cast<size_t>(fcntl(fds[1], F_GETPIPE_SZ)) + 1, 'x');
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(write_fully(fds[1], text.data(), static_cast<int64_t>(text.size())));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "write: Resource temporarily unavailable\n");
+  EXPECT_EQ(final_exit_status.exchange(0), 1);
+  close(fds[0]);
+  close(fds[1]);
+}
+
+// Chromosome 1 holds variants 0-9, chromosome 2 variants 10-19; variant i is
+// at 1,000,000 + 150,000 i, with CHROM chrA for 0-4, chrB for 5-9 and so on;
+// record 20 lies past the retained variants. A line names the chromosome
+// scanned after its first variant (or, for no chromosome in the table, after
+// the segment's first variant), clamps the variant indices for the positions
+// and keeps a name longer than any fixed line buffer.
+TEST(SegmentLine, NamesTheScannedChromosomeClampsPositionsAndKeepsLongNames) {
+  VariantRecord records[21];
+  for (int i = 0; i < 21; ++i) {
+    records[i] = {1000000 + 150000 * i, "chrA"};
+    records[i].chrom[3] += static_cast<char>(i / 5);
+  }
+  std::string long_name(7000, 'L'), beta = "beta";
+  char* names[] = {long_name.data(), beta.data()};
+  SampleNames::names = names;
+  variant_records = {records, 21, 21};
+  GenotypeMatrix::nvars = 20;
+  ChromosomeTable::count = 3;
+  ChromosomeTable::cumulative.assign({0, 10, 20});
+  RowBuffer lines;
+  lines.target = &segments_output;
+  PairScanContext context;
+  context.segment_buffer = &lines;
+  context.chromosome = 2;
+  write_segment(&context, 2, 0, 1, -2, 23);
+  context.chromosome = 3;
+  write_segment(&context, 1, 1, 1, 6, 8);
+  lines.drain();
+  EXPECT_EQ(std::string(segments_output.data, segments_output.length),
+            "IBD2  " + long_name +
+                "            beta   chrC        -2       23           1.0000 Mbp      2.8500 Mbp"
+                "          26\n"
+                "IBD1             beta            beta   chrB         6        8           1.9000 "
+                "Mbp      0.3000 Mbp           3\n");
+  segments_output.length = 0;
+  variant_records = {};
+  SampleNames::names = nullptr;
+  reset_genotype_store();
+}
+
+}  // namespace
