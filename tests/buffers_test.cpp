@@ -3,7 +3,6 @@
 // output buffers and written out.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <htslib/bgzf.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -21,46 +20,7 @@
 #include "input/genotype_store.h"
 #include "tests/test_util.h"
 
-#if defined(__SANITIZE_ADDRESS__)
-// htslib loses a small block when a threaded reader that met an error is
-// closed; that leak is the library's.
-extern "C" __attribute__((weak)) const char* __lsan_default_suppressions() {
-  return "leak:libhts.so\n";
-}
-#endif
-
 namespace {
-
-// The last result of reading content from path as the driver does: 0 at a
-// sound end, -1 on an error.
-int64_t read_to_end(const std::string& path, const std::string& content, bool threaded) {
-  write_file(path, content);
-  BGZF* input = bgzf_open(path.c_str(), "r");
-  if (threaded) bgzf_mt(input, 8, 64);
-  std::vector<uint8_t> block(65536);
-  int64_t n = 1;
-  while (n > 0) n = read_input_block(input, block.data(), 65536);
-  bgzf_close(input);
-  return n;
-}
-
-TEST(ReadInputBlock, TruncatedOrDamagedInputIsAnErrorWithOrWithoutThreads) {
-  TempDir dir;
-  const std::string path = dir.file("in.vcf.gz");
-  std::string text;
-  for (int64_t i = 0; text.size() < 3000000; ++i) text += std::to_string(i * 7919 % 1000003) + "\n";
-  BGZF* out = bgzf_open(path.c_str(), "w");
-  ASSERT_EQ(bgzf_write(out, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-  ASSERT_EQ(bgzf_close(out), 0);
-  const std::string whole = read_file(path);
-  std::string damaged = whole;
-  for (size_t i = whole.size() / 3; i < whole.size() / 3 + 64; ++i) damaged[i] ^= 0x5a;
-  for (bool threaded : {false, true}) {
-    EXPECT_EQ(read_to_end(path, whole, threaded), 0) << threaded;
-    EXPECT_EQ(read_to_end(path, whole.substr(0, whole.size() / 2), threaded), -1) << threaded;
-    EXPECT_EQ(read_to_end(path, damaged, threaded), -1) << threaded;
-  }
-}
 
 // Four laps of the 32-entry ring: blocks come out in order, the producer
 // waits while 30 are full until the consumer releases them, and releasing from
@@ -194,20 +154,6 @@ TEST(ReportBuffers, ShortAndInterruptedWritesAreCompleted) {
   close(fds[0]);
   EXPECT_TRUE(received == text);
   EXPECT_EQ(final_exit_status.load(), 0);
-}
-
-// A non-blocking pipe takes all but the last byte: the write that cannot
-// finish is reported and fails the run.
-TEST(ReportBuffers, AWriteThatCannotFinishIsReportedAndFailsTheRun) {
-  int fds[2];
-  ASSERT_EQ(pipe2(fds, O_NONBLOCK), 0);
-  const std::string text(static_cast<size_t>(fcntl(fds[1], F_GETPIPE_SZ)) + 1, 'x');
-  testing::internal::CaptureStderr();
-  EXPECT_FALSE(write_fully(fds[1], text.data(), static_cast<int64_t>(text.size())));
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "write: Resource temporarily unavailable\n");
-  EXPECT_EQ(final_exit_status.exchange(0), 1);
-  close(fds[0]);
-  close(fds[1]);
 }
 
 // Chromosome 1 holds variants 0-9, chromosome 2 variants 10-19; variant i is

@@ -50,15 +50,6 @@ TEST(IbsThresholds, EstimateOfTheSmallestInput) {
                                           : "      -   IBS1 threshold : 60.00 % of genome  (300") +
                   " markers) \n      -   IBS2 threshold : 12.00 % of genome  (60 markers) \n\n\n|");
   }
-  // With every third variant free of IBS0, windows start at every third
-  // variant only, never at one free of IBS0: each holds 174 informative variants.
-  std::vector<float> thirds(500, 0.5f);
-  for (int32_t i = 0; i < 500; i += 3) thirds[i] = 0.0f;
-  EXPECT_NE(printed([&](FILE* out) {
-              estimate_ibd_thresholds(500, thirds.data(), records.data(), 500, {},
-                                      cumulative.data(), out);
-            }).find("region estimate: 260 p=8.1171"),
-            std::string::npos);
 }
 
 TEST(IbsThresholds, SearchTakesTheSmallestLengthFromOneToNMinusOne) {
