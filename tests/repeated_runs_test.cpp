@@ -21,24 +21,6 @@ RunResult run_palvane(const TempDir& dir, std::vector<std::string> args, int tim
                      timeout);
 }
 
-// A read error ends the process from the main thread while the reader still
-// works through the lines it has queued, here closing a chromosome every
-// other line: nothing it writes may have been freed by then (a fault shows
-// only in the sanitizer builds, and only in some runs, hence the repeats).
-TEST(RepeatedRuns, ReadErrorWhileTheReaderClosesChromosomes) {
-  TempDir dir;
-  // 10 samples, 40,000 lines, chromosome v / 2 on line v, as BGZF cut at three quarters.
-  const char* input = PALVANE_TEST_DATA "/inputs/ReadErrorWhileClosingChromosomes.bgz";
-  write_file(dir.file("in"), read_file(input));
-  for (int i = 0; i < 10; ++i) {
-    const RunResult run = run_palvane(dir, {"--vcf", "in", "--out", "out", "--cpu", "2"});
-    ASSERT_EQ(run.status, 1) << run.err;
-    EXPECT_NE(run.out.find("\nError while reading input file: Corrupted VCF file?\n"),
-              std::string::npos);
-    EXPECT_EQ(run.err.find("Sanitizer"), std::string::npos) << run.err;
-  }
-}
-
 // Few and many workers with blocks of 1 kB, so that the block ring wraps and
 // waits, lines run across many blocks and the workers contend for the report
 // buffers. Every run must end in time with the reports of a single-worker run.

@@ -1,5 +1,6 @@
-// The IBD marker thresholds: the estimate from allele frequencies, the
-// genome-size floor, the scale, the command-line modes and the int32 clamp.
+// The IBD marker thresholds: the length search, the genome-size floor, the
+// scale, the command-line modes and the int32 clamp (the whole-run table
+// shows the estimate from allele frequencies).
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -21,35 +22,6 @@ std::string printed(F f) {
   f(stdout);
   const std::string out = testing::internal::GetCapturedStdout();
   return out + "|" + testing::internal::GetCapturedStderr();
-}
-
-TEST(IbsThresholds, EstimateOfTheSmallestInput) {
-  // 500 variants of p = 0.5, 30 kb apart: IBS0 = 2(pq)^2 = 0.125, IBS2 = 0.375;
-  // 14970 kb raise IBD1 to 500 * 10945 / 14970. Then thresholds given as 300
-  // markers (IBD2 a fifth of it) replace those after the floor and a scale of 0.5.
-  std::vector<VariantRecord> records(500);
-  for (int32_t i = 0; i < 500; ++i) records[i] = {1000 + i * 30000, "1"};
-  const std::vector<float> freqs(500, 0.5f);
-  std::vector<float> cumulative(516);
-  for (const ThresholdSettings s : {ThresholdSettings{}, ThresholdSettings{1, 300, 1.0, 0.5}}) {
-    EXPECT_EQ(printed([&](FILE* out) {
-                estimate_ibd_thresholds(500, freqs.data(), records.data(), 500, s,
-                                        cumulative.data(), out);
-              }),
-              "      -   Expected IBS for unrelated pairs: p.IBS0 = 0.1250  p.IBS1 = 0.5000  "
-              "p.IBS2 = 0.3750\n"
-              "      -   Likelihood based region estimate: 174 p=8.11713e-11\n"
-              " (ibs_est)       -   215 p=0.875000 perr=0.000000\n"
-              " (ibs_est)       -   30 p=0.375000 perr=0.000000\n"
-              " (ibs_est) Thresholds for defining regions as IBD1 = 215, IBD2 = 30\n"
-              " (ibs_est) Inflation at edges IBS1 = 14.0, IBS2 = 3.3\n"
-              "      -   Genome size: 14970.000000\n"
-              "      -   gs_threshold=365.564462\n"
-              "      -   (ibs_est) Adjust segment size to 365 markers (from 215)\n" +
-                  std::string(s.mode == 2 ? "      -   IBS1 threshold : 73.00 % of genome  (365"
-                                          : "      -   IBS1 threshold : 60.00 % of genome  (300") +
-                  " markers) \n      -   IBS2 threshold : 12.00 % of genome  (60 markers) \n\n\n|");
-  }
 }
 
 TEST(IbsThresholds, SearchTakesTheSmallestLengthFromOneToNMinusOne) {

@@ -2,7 +2,7 @@
 # Fuzzes palvane for a given time:
 #   afl        AFL++ over the palvane binary, one VCF input per run, on two
 #              cores (a plain build fuzzing, a sanitizer build checking);
-#   libfuzzer  the in-process harnesses of tests/fuzz (tokenizer, VCF lines)
+#   libfuzzer  the in-process harness of tests/fuzz (the VCF reader against its model)
 #              on one core, the time shared between them;
 #   all        first the one, then the other, each for SECONDS.
 #
@@ -51,7 +51,7 @@ build_afl() {
 build_libfuzzer() {
   CC=clang CXX=clang++ cmake -S "$ROOT" -B "$ROOT/build-fuzz" -G Ninja \
     -DCMAKE_BUILD_TYPE=Release -DPALVANE_FUZZ=ON -DPALVANE_BENCH=OFF > "$WORK/build-fuzz.log" 2>&1 &&
-    cmake --build "$ROOT/build-fuzz" -j "$JOBS" --target tokenizer_fuzz vcf_line_fuzz simulate_cohort \
+    cmake --build "$ROOT/build-fuzz" -j "$JOBS" --target vcf_line_fuzz simulate_cohort \
       >> "$WORK/build-fuzz.log" 2>&1 || { tail -n 20 "$WORK/build-fuzz.log"; exit 1; }
 }
 
@@ -132,14 +132,14 @@ run_afl() {
 }
 
 run_libfuzzer() {
-  local seconds=$1 half=$(( ($1 + 1) / 2 ))
-  for target in tokenizer_fuzz vcf_line_fuzz; do
+  local seconds=$1
+  for target in vcf_line_fuzz; do
     local corpus="$WORK/$target-corpus"
     mkdir -p "$corpus"
     [[ -z $(ls -A "$corpus") ]] && make_seeds "$corpus" "$ROOT/build-fuzz/tools/simulate_cohort" &&
       rm -f "$corpus"/*.gz
-    echo "libFuzzer: $half s of $target, corpus in $corpus"
-    ASAN_OPTIONS=detect_leaks=1 "$ROOT/build-fuzz/tests/fuzz/$target" -max_total_time="$half" \
+    echo "libFuzzer: $seconds s of $target, corpus in $corpus"
+    ASAN_OPTIONS=detect_leaks=1 "$ROOT/build-fuzz/tests/fuzz/$target" -max_total_time="$seconds" \
       -max_len=65536 -timeout=10 -print_final_stats=1 -artifact_prefix="$WORK/findings/$target-" \
       "$corpus" > "$WORK/$target.log" 2>&1 || {
       echo "$target failed (see $WORK/$target.log):"
