@@ -1,5 +1,5 @@
 // Whole runs whose outcome varies with thread timing, repeated and checked for
-// what must not vary, and runs on cohorts from the generator with known relatives.
+// what must not vary, and the cohort generator.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -11,12 +11,11 @@
 
 namespace {
 
-RunResult run_palvane(const TempDir& dir, std::vector<std::string> args, int timeout = 120,
-                      const char* program = PALVANE_BIN) {
+RunResult run_palvane(const TempDir& dir, std::vector<std::string> args, int timeout = 120) {
   // ThreadSanitizer's runtime waits a second at exit while other threads
   // still run, and palvane's pair workers always do.
   const char* tsan = getenv("TSAN_OPTIONS");
-  return run_program(program, args, dir.path,
+  return run_program(PALVANE_BIN, args, dir.path,
                      {std::string("TSAN_OPTIONS=") + (tsan ? tsan : "") + ":atexit_sleep_ms=0"},
                      timeout);
 }
@@ -26,11 +25,11 @@ RunResult run_palvane(const TempDir& dir, std::vector<std::string> args, int tim
 // buffers. Every run must end in time with the reports of a single-worker run.
 TEST(RepeatedRuns, SmallBlocksAndManyWorkersGiveTheSameReports) {
   TempDir dir;
-  // Every 25th line carries a 6 kB INFO column and so spans at least six blocks.
-  write_file(dir.file("in"), cohort_vcf(60, 1500, [](int v, std::vector<std::string>& c) {
-               if (v % 25 == 7) c[7] = std::string(6000, 'i');
-               if (v % 500 == 499) c[0] = std::to_string(v / 500 + 2);  // chromosome changes
-             }));
+  // 60 samples (sample s of variant v is called 0/0, 0/1 or 1/1 as (s + v) % 3
+  // is 0, 1 or 2), 1500 variants, a new chromosome every 500; every 25th line
+  // carries a 6 kB INFO column and so spans at least six blocks.
+  const char* input = PALVANE_TEST_DATA "/inputs/ManyWorkers.vcf.gz";
+  write_file(dir.file("in"), read_file(input));
   auto args = [](const std::string& out, const char* cpu) {
     return std::vector<std::string>{"--vcf", "in", "--segments", "--ibs1markers", "200",
                                     "--ibs2markers", "100", "--out", out, "--cpu", cpu,
@@ -52,34 +51,18 @@ TEST(RepeatedRuns, SmallBlocksAndManyWorkersGiveTheSameReports) {
   }
 }
 
-// The generator writes the same bytes whatever its threads, and the plain
-// reference scan writes the fast scan's reports byte for byte on its cohort,
-// also with small thresholds that make many segments.
-TEST(GeneratedCohort, ReportsAreTheSameWhateverTheScanKernel) {
+// The generator writes the same bytes whatever its threads.
+TEST(GeneratedCohort, SameArgumentsGiveTheSameBytes) {
   TempDir dir;
   for (const char* threads : {"1", "4"}) {
     const RunResult made = run_program(PALVANE_SIMULATE_BIN,
-                                       {"--samples", "120", "--variants", "20000", "--threads",
-                                        threads, "--out", std::string("c") + threads + ".vcf.gz",
-                                        "--truth", "c.truth"},
+                                       {"--samples", "60", "--variants", "3000", "--threads",
+                                        threads, "--out", std::string("c") + threads + ".vcf.gz"},
                                        dir.path);
     ASSERT_EQ(made.status, 0) << made.err;
   }
-  ASSERT_TRUE(read_file(dir.file("c1.vcf.gz")) == read_file(dir.file("c4.vcf.gz")));
-  // Estimated thresholds, and small ones.
-  for (const auto& thresholds : {std::vector<std::string>{},
-                                 {"--ibs1markers", "100", "--ibs2markers", "30"}}) {
-    std::vector<std::string> args = {"--vcf", "c1.vcf.gz", "--out", "run", "--segments",
-                                     "--cpu", "1"};
-    args.insert(args.end(), thresholds.begin(), thresholds.end());
-    std::string reports[2];
-    for (int k = 0; k < 2; ++k) {
-      const RunResult run = run_palvane(dir, args, 120, k ? PALVANE_REFERENCE_BIN : PALVANE_BIN);
-      ASSERT_EQ(run.status, 0) << run.err;
-      reports[k] = read_file(dir.file("run.ibd")) + read_file(dir.file("run.segments"));
-    }
-    EXPECT_TRUE(reports[0] == reports[1]) << "the reference scan differs " << thresholds.size();
-  }
+  EXPECT_GT(read_file(dir.file("c1.vcf.gz")).size(), 10000u);
+  EXPECT_TRUE(read_file(dir.file("c1.vcf.gz")) == read_file(dir.file("c4.vcf.gz")));
 }
 
 }  // namespace

@@ -60,21 +60,3 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
   std::filesystem::remove(dir + "/.run_stderr");
   return result;
 }
-
-std::string cohort_vcf(int samples, int variants, const LineEdit& edit, const std::string& eol) {
-  static const char* const kCalls[] = {"0/0", "0/1", "1/1"};
-  std::vector<std::string> columns = {"#CHROM", "POS",  "ID",   "REF",   "ALT",
-                                      "QUAL",   "FILTER", "INFO", "FORMAT"};
-  for (int s = 0; s < samples; ++s) columns.push_back("S" + std::to_string(s));
-  std::string text = "##fileformat=VCFv4.2" + eol;
-  for (int v = -1; v < variants; ++v) {
-    if (v >= 0) {
-      columns = {"1", std::to_string(1000 * (v + 1)), ".", "A", "G", ".", "PASS", ".", "GT"};
-      for (int s = 0; s < samples; ++s) columns.push_back(kCalls[(s + v) % 3]);
-    }
-    if (edit) edit(v, columns);
-    for (size_t c = 0; c < columns.size(); ++c) text += (c ? "\t" : "") + columns[c];
-    text += eol;
-  }
-  return text;
-}

@@ -1,7 +1,5 @@
-// Helpers for tests: temporary folders, running a built program in one, and
-// writing VCF inputs.
+// Helpers for tests: temporary folders, files, and running a built program in one.
 #pragma once
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -31,11 +29,3 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& content);
 std::vector<std::string> sorted_lines(const std::string& text);
-
-// Changes the columns of data line v (v = -1: the column-header line) before they are joined.
-using LineEdit = std::function<void(int v, std::vector<std::string>& columns)>;
-// A VCF text whose variants all pass the default filters: sample s of variant
-// v is called 0/0, 0/1 or 1/1 as (s + v) % 3 is 0, 1 or 2, so samples s and
-// s + 3 agree. Samples are named S0, S1, ...; variants lie 1000 bp apart.
-std::string cohort_vcf(int samples, int variants, const LineEdit& edit = nullptr,
-                       const std::string& eol = "\n");
