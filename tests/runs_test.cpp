@@ -46,11 +46,8 @@ void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
 
 const std::string kData = PALVANE_TEST_DATA;
 
-Input text(std::function<std::string()> make) {
-  return [=](const TempDir& dir) { write_file(dir.file("in"), make()); };
-}
 Input data(const std::string& name) {
-  return text([=] { return read_file(kData + "/" + name); });
+  return [=](const TempDir& dir) { write_file(dir.file("in"), read_file(kData + "/" + name)); };
 }
 // The input, and more files beside it.
 Input with(Input input, std::function<void(const TempDir&)> more) {
@@ -200,7 +197,7 @@ std::vector<Case> cases() {
 
       // Broken and unusual inputs. Those in tests/data/inputs are described
       // here; most are cohorts of the shape of Retained500.
-      {"EmptyFile", text([] { return ""; }), {}, 2},
+      {"EmptyFile", data("inputs/Empty.vcf"), {}, 2},
       {"NotVcfText", data("bad/not_vcf.txt"), {}, 1},
       {"BinaryGarbage", data("bad/binary_garbage.bin"), {}, 1},
       {"HeaderLineOnly", data("bad/header_only.vcf"), {}, 2},
