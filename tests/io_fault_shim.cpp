@@ -2,7 +2,9 @@
 // - write() on a report file (a path ending in .ibd or .segments) behaves as
 //   on a disk with PALVANE_DISK_ROOM bytes free, shared by both reports: a
 //   write that does not fit is cut short, and every write after that fails
-//   with ENOSPC.
+//   with ENOSPC. With PALVANE_WRITES_CUT set instead, every other write to a
+//   report is interrupted by a signal (EINTR) and the others write all but
+//   their last byte.
 // - With PALVANE_READ_HALF set, read() on the input (a path ending in "/in")
 //   fails with EIO once half of the file has been read.
 #include <dlfcn.h>
@@ -17,6 +19,7 @@
 
 namespace {
 std::atomic<long> disk_used{0};
+std::atomic<long> report_writes{0};
 std::atomic<long> input_read{0};
 
 bool path_ends_with(int fd, const char* suffix) {
@@ -32,9 +35,15 @@ extern "C" ssize_t write(int fd, const void* data, size_t n) {
   static const auto real_write = reinterpret_cast<ssize_t (*)(int, const void*, size_t)>(
       dlsym(RTLD_NEXT, "write"));
   const char* room_text = getenv("PALVANE_DISK_ROOM");
-  if (!room_text || fd <= 2 || n == 0 ||
+  const bool cut = getenv("PALVANE_WRITES_CUT") != nullptr;
+  if (!(room_text || cut) || fd <= 2 || n == 0 ||
       !(path_ends_with(fd, ".ibd") || path_ends_with(fd, ".segments")))
     return real_write(fd, data, n);
+  if (cut && report_writes.fetch_add(1) % 2 == 0) {
+    errno = EINTR;
+    return -1;
+  }
+  if (cut) return real_write(fd, data, n > 1 ? n - 1 : n);
   const long room = atol(room_text);
   const long before = disk_used.fetch_add(static_cast<long>(n));
   if (before >= room) {

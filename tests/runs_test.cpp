@@ -287,8 +287,11 @@ std::vector<Case> cases() {
       {"ThinningWithDistance", data("inputs/ThinningWithDistance.vcf.gz"),
        {"--thin", "0.7", "--mindist", "1500"}, 0},
 
-      // Faults of the system: a disk that runs full under the reports (no
-      // room, room for part of them), and a read error half-way through the input.
+      // Faults of the system: report writes interrupted by signals and cut
+      // short (the reports must come out whole all the same), a disk that runs
+      // full under the reports (no room, room for part of them), and a read
+      // error half-way through the input.
+      {"FourWritesCut", four(), fixed({"--segments"}), 0, kExact, {"PALVANE_WRITES_CUT=1"}},
       // 80 samples, 600 variants; 20 samples, 2000 variants plain, as gzip and BGZF.
       {"DiskFull", data("inputs/DiskFull.vcf.gz"), {"--segments"}, 1, kExact,
        {"PALVANE_DISK_ROOM=0"}},
