@@ -2,23 +2,12 @@
 // what must not vary, and the cohort generator.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "tests/test_util.h"
 
 namespace {
-
-RunResult run_palvane(const TempDir& dir, std::vector<std::string> args, int timeout = 120) {
-  // ThreadSanitizer's runtime waits a second at exit while other threads
-  // still run, and palvane's pair workers always do.
-  const char* tsan = getenv("TSAN_OPTIONS");
-  return run_program(PALVANE_BIN, args, dir.path,
-                     {std::string("TSAN_OPTIONS=") + (tsan ? tsan : "") + ":atexit_sleep_ms=0"},
-                     timeout);
-}
 
 // Few and many workers with blocks of 1 kB, so that the block ring wraps and
 // waits, lines run across many blocks and the workers contend for the report
@@ -28,14 +17,13 @@ TEST(RepeatedRuns, SmallBlocksAndManyWorkersGiveTheSameReports) {
   // 60 samples (sample s of variant v is called 0/0, 0/1 or 1/1 as (s + v) % 3
   // is 0, 1 or 2), 1500 variants, a new chromosome every 500; every 25th line
   // carries a 6 kB INFO column and so spans at least six blocks.
-  const char* input = PALVANE_TEST_DATA "/inputs/ManyWorkers.vcf.gz";
-  write_file(dir.file("in"), read_file(input));
   auto args = [](const std::string& out, const char* cpu) {
-    return std::vector<std::string>{"--vcf", "in", "--segments", "--ibs1markers", "200",
+    return std::vector<std::string>{"--vcf", PALVANE_TEST_DATA "/inputs/ManyWorkers.vcf.gz",
+                                    "--segments", "--ibs1markers", "200",
                                     "--ibs2markers", "100", "--out", out, "--cpu", cpu,
                                     "--buffer", "1024"};
   };
-  ASSERT_EQ(run_palvane(dir, args("one", "1")).status, 0);
+  ASSERT_EQ(run_program(PALVANE_BIN, args("one", "1"), dir.path).status, 0);
   const auto rows = sorted_lines(read_file(dir.file("one.ibd")));
   const auto segments = sorted_lines(read_file(dir.file("one.segments")));
   ASSERT_EQ(rows.size(), 1u + 60u * 59u / 2u);
@@ -43,7 +31,7 @@ TEST(RepeatedRuns, SmallBlocksAndManyWorkersGiveTheSameReports) {
   for (int round = 0; round < 20; ++round) {
     for (const char* cpu : {"1", "4", "30"}) {
       SCOPED_TRACE(std::string("round ") + std::to_string(round) + ", --cpu " + cpu);
-      const RunResult run = run_palvane(dir, args("run", cpu), 30);
+      const RunResult run = run_program(PALVANE_BIN, args("run", cpu), dir.path, {}, 30);
       ASSERT_EQ(run.status, 0) << (run.status == -1 ? "hung: " : "") << run.err;
       ASSERT_EQ(sorted_lines(read_file(dir.file("run.ibd"))), rows);
       ASSERT_EQ(sorted_lines(read_file(dir.file("run.segments"))), segments);

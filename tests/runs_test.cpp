@@ -90,9 +90,11 @@ std::vector<Case> cases() {
       {"LastValuesWin", nullptr,
        {"--file", "a.vcf", "--vcf", "b.vcf", "--cpu", "x", "--cpu", "3"}, 1},
       {"PedOverFile", nullptr, {"--ped", "p.vcf", "--file", "f.vcf", "--people", "5"}, 1},
+      {"VcfOverPed", nullptr, {"--vcf", "v.vcf", "--ped", "p.vcf"}, 1},
       {"EdgesOfTheRanges", nullptr, {"--cpu", "30", "--buffer", "65075262", "--nvar", "2147483647",
         "--mindist", "-2147483648", "--thin", "2097151.999", "--file", n255, "--pair", n255, "x",
         "--out", o246}, 1},
+      {"ThinLowestAccepted", nullptr, {"--thin", "-2097152.0009"}, 1},
       // Values palvane cannot serve: refused before any output.
       {"RefusedFile", nullptr, {"--file", t256}, 1},
       {"RefusedPed", nullptr, {"--ped", t256}, 1},
@@ -152,6 +154,9 @@ std::vector<Case> cases() {
       {"FourTinyBlocks", data("inputs/FourNoLastNewline.bgz"),
        fixed({"--segments", "--buffer", "2"}), 0},
       {"FourLongLine", data("inputs/FourLongLine.bgz"), fixed({"--segments"}), 0},
+      // A line of 7,000,000 bytes in one block of 8,000,000: the line buffer
+      // grows past twice its size at once.
+      {"FourLongerLine", data("inputs/FourLongerLine.vcf.gz"), fixed({"--buffer", "8000000"}), 0},
       // A matrix that grows, odd sizes included.
       {"FourMatrixGrows", four(), fixed({"--segments", "--nvar", "100"}), 0},
       {"FourMatrixGrowsOdd", four(), fixed({"--segments", "--nvar", "101"}), 0},
@@ -162,15 +167,18 @@ std::vector<Case> cases() {
       {"FourScaleOff", four(), {"--missing", "0.25", "--S", "-1"}, 0},
       {"FourIbs1Fraction", four(), {"--missing", "0.25", "--ibs1", "10"}, 0},
       {"FourIbs2BeforeIbs1", four(), {"--missing", "0.25", "--ibs2", "150", "--ibs1", "600"}, 0},
+      {"FourIbs1MarkersAlone", four(), {"--missing", "0.25", "--ibs1markers", "100"}, 0},
       {"FourIbs2MarkersOne", four(),
        {"--missing", "0.25", "--ibs1markers", "100", "--ibs2markers", "1"}, 0},
       {"FourIbd2Only", four(), fixed({"--ibs1markers", "100000", "--ibs2markers", "10"}), 0},
       {"FourReportZero", four(), fixed({"--ibs1markers", "100000", "--ibs2markers", "100000",
                                         "--report-ibd", "0"}), 0},
       {"FourMinorAlleleBounds", four(), fixed({"--maf", "-1", "--maxmaf", "0.5"}), 0},
-      // A sample list: names of any length, CR and other blanks between them.
+      // A sample list: names of any length, CR and other blanks between them,
+      // a name cut at a NUL byte ("C\0ut" is C).
       {"FourSubset", with(four(), [](const TempDir& d) {
-         write_file(d.file("in.keep"), "B\r\nD\tB\v" + std::string(5000, 'x'));
+         const std::string names("B\r\nD\tB\vC\0ut ", 12);
+         write_file(d.file("in.keep"), names + std::string(5000, 'x'));
        }), fixed({"--subset", "in.keep"}), 0},
       // Script words follow the command line, whatever blanks part them.
       {"FourScript", with(four(), [](const TempDir& d) {
@@ -208,6 +216,8 @@ std::vector<Case> cases() {
       {"OneColumnTooMany", data("bad/one_column_too_many.vcf"), {}, 2},
       {"OneColumnTooFew", data("bad/one_column_too_few.vcf"), {}, 2},
       {"FormatNotGt", data("bad/format_not_gt.vcf"), {}, 1},
+      // A data line of the nine fixed columns alone, FORMAT "DP": the FORMAT test comes first.
+      {"NineColumnsNotGt", data("inputs/NineColumnsNotGt.vcf"), {}, 1},
       // Cohorts of 3 samples that pass the filters (sample s of variant v is
       // called 0/0, 0/1 or 1/1 as (s + v) % 3 is 0, 1 or 2).
       {"Retained499", data("inputs/Retained499.vcf.gz"), {}, 2},
@@ -262,6 +272,9 @@ std::vector<Case> cases() {
       // the worker's 2000th pair, and the pairs dealt after it.
       {"SeventySamples", data("inputs/SeventySamples.vcf.gz"),
        {"--segments", "--report-ibd", "0.5", "--ibs1markers", "100", "--ibs2markers", "100"}, 0},
+      // A --pair name that starts like a sample's is not that sample.
+      {"PairNameLongerThanASample", data("inputs/SeventySamples.vcf.gz"),
+       {"--pair", "S10extra", "S60"}, 1},
 
       // The filters. 25 samples: a 2% missing rate is one half, rounded up to
       // one call. Line 5 misses one call (kept), line 6 two.
