@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <stdexcept>
 
@@ -44,15 +43,21 @@ std::vector<std::string> sorted_lines(const std::string& text) {
 RunResult run_program(const std::string& program, const std::vector<std::string>& args,
                       const std::string& dir, const std::vector<std::string>& env,
                       int timeout_seconds) {
-  auto quoted = [](const std::string& word) {
-    return "'" + std::regex_replace(word, std::regex("'"), "'\\''") + "'";
+  std::ostringstream command;
+  auto quoted = [&command](const std::string& word) {
+    command << " '";
+    for (char c : word) command << (c == '\'' ? "'\\''" : std::string(1, c));
+    command << "'";
   };
-  std::string command = "cd " + quoted(dir) + " && env";
-  for (const std::string& setting : env) command += " " + quoted(setting);
-  command += " timeout -s KILL " + std::to_string(timeout_seconds) + " " + quoted(program);
-  for (const std::string& arg : args) command += " " + quoted(arg);
-  command += " < /dev/null > .run_stdout 2> .run_stderr";
-  const int status = std::system(command.c_str());
+  command << "cd";
+  quoted(dir);
+  command << " && env";
+  for (const std::string& setting : env) quoted(setting);
+  command << " timeout -s KILL " << timeout_seconds;
+  quoted(program);
+  for (const std::string& arg : args) quoted(arg);
+  command << " < /dev/null > .run_stdout 2> .run_stderr";
+  const int status = std::system(command.str().c_str());
   RunResult result{WEXITSTATUS(status), read_file(dir + "/.run_stdout"),
                    read_file(dir + "/.run_stderr")};
   result.status = result.status == 137 ? -1 : result.status;
