@@ -348,7 +348,12 @@ std::string masked(const std::string& text) {
       out += text[i++];
     }
   }
-  return out;
+  // The main thread's reading progress interleaves with the reader's lines: it goes last.
+  std::istringstream lines(out);
+  std::string kept, progress;
+  for (std::string line; std::getline(lines, line);)
+    (line.find(" variants read ") == std::string::npos ? kept : progress) += line + "\n";
+  return kept + progress;
 }
 
 std::string error_lines(const std::string& text) {
