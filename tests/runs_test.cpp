@@ -13,10 +13,10 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <map>
-#include <cstring>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -57,7 +57,7 @@ Input with(Input input, std::function<void(const TempDir&)> more) {
   };
 }
 
-// The hand-made four-sample file (see tests/data/README), optionally changed.
+// The hand-made four-sample file.
 // Samples A, B, C and D: B holds A's genotypes (written phased), D is never
 // called (so the rows run with --missing 0.25). 551 retained variants
 // g = 0 ... 550: chromosome "1" holds g = 0 ... 300 at 1000, 2000, ... bp,
