@@ -330,18 +330,18 @@ std::vector<Case> cases() {
 // before them): those that a unit of time or speed or a count of variants read
 // follows, and the pair rate.
 std::string masked(const std::string& text) {
+  const auto digit = [&text](size_t i) { return isdigit(static_cast<unsigned char>(text[i])); };
   static const char* const units[] = {" ms ", " minutes ", " seconds", " variants ", " MB - ",
                                       " MB/sec"};
   std::string out;
   for (size_t i = 0; i < text.size();) {
     const size_t start = std::min(text.find_first_not_of(' ', i), text.size());
     size_t end = start;
-    while (end < text.size() && (isdigit(text[end]) || (text[end] == '.' && end > start &&
-                                                        isdigit(text[end + 1]))))
+    while (end < text.size() && (digit(end) || (text[end] == '.' && end > start && digit(end + 1))))
       ++end;
     bool varies = out.ends_with("Pairs/sec =");
     for (const char* unit : units) varies = varies || text.compare(end, strlen(unit), unit) == 0;
-    if (end > start && isdigit(text[start]) && varies) {
+    if (end > start && digit(start) && varies) {
       out += " #";
       i = end;
     } else {
@@ -414,8 +414,7 @@ TEST_P(Runs, LeaveTheExpectedOutputAndStatus) {
   const std::string got = outcome(c, run, dir);
   const std::string expected_path = kData + "/runs/" + c.name + ".txt";
   if (getenv("PALVANE_UPDATE_EXPECTED")) write_file(expected_path, got);
-  const std::string want = read_file(expected_path);
-  EXPECT_EQ(want, got) << expected_path;
+  EXPECT_EQ(read_file(expected_path), got) << expected_path;
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, Runs, testing::ValuesIn(cases()),
