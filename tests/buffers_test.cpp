@@ -1,6 +1,6 @@
-// The buffers between the stages: input blocks read and handed over in a
-// ring, the genotype matrix transposed, and report text gathered in row and
-// output buffers and written out.
+// The buffers between the stages: input blocks handed over in a ring, and
+// report text gathered in row and output buffers and written out, down to the
+// positions of a segment line.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>

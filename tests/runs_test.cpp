@@ -1,10 +1,13 @@
 // Whole runs of the built palvane binary, one table row per case: an input
 // recipe, the options and the exit status. What a run must leave behind is
-// kept in tests/data/runs/NAME.txt: standard output (timings and speeds
-// masked), standard error, and every file the run leaves in its folder but
-// the input ("in*"): the reports, the .options file, and whatever the recipe
-// put there. Before each run the folder holds reports of an earlier run, so
-// a failing run must be seen to empty them.
+// kept in tests/data/runs/NAME.txt: the status, standard output (the figures
+// that vary from run to run masked), standard error, and every file the run
+// leaves in its folder but the input ("in*"): the reports, the .options file,
+// and whatever the recipe put there. Before each run the folder holds reports
+// of an earlier run, so each expected file shows what the run did to them: a
+// run that completes replaces them, one that fails after creating them leaves
+// what it wrote before failing, and one refused before it opens any file
+// leaves them as they were.
 //
 // PALVANE_UPDATE_EXPECTED=1 rewrites the expected files from the current
 // binary; review their diff before committing.

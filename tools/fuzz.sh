@@ -2,8 +2,8 @@
 # Fuzzes palvane for a given time:
 #   afl        AFL++ over the palvane binary, one VCF input per run, on two
 #              cores (a plain build fuzzing, a sanitizer build checking);
-#   libfuzzer  the in-process harness of tests/fuzz (the VCF reader against its model)
-#              on one core, the time shared between them;
+#   libfuzzer  the in-process harness of tests/fuzz (the VCF reader against its
+#              model) on one core;
 #   all        first the one, then the other, each for SECONDS.
 #
 # Usage: tools/fuzz.sh [afl|libfuzzer|all] SECONDS [WORK_DIR]
@@ -71,7 +71,7 @@ tiny_vcf() {
   }'
 }
 
-# Seeds: the bad-input corpus, small generated cohorts (plain, gzip, BGZF)
+# Seeds: the broken inputs of tests/data/bad, small generated cohorts (plain, gzip, BGZF)
 # that get past the 500-variant check, and a few short line shapes.
 make_seeds() {
   local seeds=$1 simulate=$2
@@ -133,21 +133,20 @@ run_afl() {
 
 run_libfuzzer() {
   local seconds=$1
-  for target in vcf_line_fuzz; do
-    local corpus="$WORK/$target-corpus"
-    mkdir -p "$corpus"
-    [[ -z $(ls -A "$corpus") ]] && make_seeds "$corpus" "$ROOT/build-fuzz/tools/simulate_cohort" &&
-      rm -f "$corpus"/*.gz
-    echo "libFuzzer: $seconds s of $target, corpus in $corpus"
-    ASAN_OPTIONS=detect_leaks=1 "$ROOT/build-fuzz/tests/fuzz/$target" -max_total_time="$seconds" \
-      -max_len=65536 -timeout=10 -print_final_stats=1 -artifact_prefix="$WORK/findings/$target-" \
-      "$corpus" > "$WORK/$target.log" 2>&1 || {
-      echo "$target failed (see $WORK/$target.log):"
-      grep -E 'ERROR|mismatch|SUMMARY' "$WORK/$target.log" | head -n 5
-      failed=1
-    }
-    grep -E '^(stat::number_of_executed_units|stat::peak_rss_mb)|^Done' "$WORK/$target.log" || true
-  done
+  local target=vcf_line_fuzz
+  local corpus="$WORK/$target-corpus"
+  mkdir -p "$corpus"
+  [[ -z $(ls -A "$corpus") ]] && make_seeds "$corpus" "$ROOT/build-fuzz/tools/simulate_cohort" &&
+    rm -f "$corpus"/*.gz
+  echo "libFuzzer: $seconds s of $target, corpus in $corpus"
+  ASAN_OPTIONS=detect_leaks=1 "$ROOT/build-fuzz/tests/fuzz/$target" -max_total_time="$seconds" \
+    -max_len=65536 -timeout=10 -print_final_stats=1 -artifact_prefix="$WORK/findings/$target-" \
+    "$corpus" > "$WORK/$target.log" 2>&1 || {
+    echo "$target failed (see $WORK/$target.log):"
+    grep -E 'ERROR|mismatch|SUMMARY' "$WORK/$target.log" | head -n 5
+    failed=1
+  }
+  grep -E '^(stat::number_of_executed_units|stat::peak_rss_mb)|^Done' "$WORK/$target.log" || true
 }
 
 case $mode in

@@ -1,5 +1,5 @@
 // The tokenizer's rules restated plainly, independent of its code, for the
-// fuzz harnesses: blanks and tabs separate tokens; a token ends at a blank,
+// fuzz harness: blanks and tabs separate tokens; a token ends at a blank,
 // tab or newline; a newline where a token would start is an empty token.
 #pragma once
 #include <cstddef>

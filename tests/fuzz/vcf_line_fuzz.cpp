@@ -7,8 +7,9 @@
 // each line is judged first, on a copy split by an independent tokenizer, and
 // a line the reader would refuse is left out (a second column-header line, a
 // data line with the wrong column count or a FORMAT not starting with GT).
-// Those refusals are covered end to end by the bad-input test. If the reader
-// still exits on a line the harness admitted, libFuzzer reports it.
+// Those refusals are rows of the whole-run table (tests/runs_test.cpp). If the
+// reader still exits on a line the harness admitted, the fuzzer (in the suite,
+// the test program) stops there and reports it.
 //
 // The filters are opened wide (any frequency, any missing rate, no distance
 // or thinning), so a data line is retained exactly when it has a called
