@@ -1,6 +1,7 @@
-// A slot's ring of input blocks: one producer (the driver, on the main
-// thread) and one consumer (the slot's line splitter). A one-byte
-// compare-and-swap spin lock guards the indices and the count.
+// A slot's ring of input blocks (every started slot has one; only slot 0's
+// is used): one producer (the driver, on the main thread) and one consumer
+// (the slot's line splitter). A one-byte compare-and-swap spin lock guards
+// the indices and the count.
 #pragma once
 #include <pthread.h>
 #include <atomic>

@@ -130,7 +130,7 @@ template struct GrowableArray<VariantRecord>;
 namespace ChromosomeTable {
 int32_t count = 0;
 // Never destroyed: an input error ends the process from the main thread while
-// the reader may still be closing chromosomes of lines it has queued.
+// the reader may still be closing chromosomes of queued lines.
 std::vector<int32_t>& cumulative = *new std::vector<int32_t>(256, 0);
 std::vector<int32_t>& markers = *new std::vector<int32_t>(256, 0);
 

@@ -13,7 +13,8 @@ extern int32_t count;  // samples; -1 until the column-header line is read
 }  // namespace SampleNames
 
 // Packed genotypes: row r, byte s holds sample s's codes of retained variants
-// 2r (bits 3-2) and 2r + 1 (bits 1-0). Codes: 0, 1, 2 alternative alleles, 3 missing.
+// 2r (bits 3-2) and 2r + 1 (bits 1-0); an odd last variant sits alone in bits
+// 1-0. Codes: 0, 1, 2 alternative alleles, 3 missing.
 namespace GenotypeMatrix {
 extern uint8_t* data;     // capacity * npeople bytes, page-aligned, zero-filled
 extern uint8_t** rows;    // rows[r] = data + r * npeople
@@ -21,7 +22,7 @@ extern int32_t nvars;     // equals capacity while reading; retained variants af
 extern int32_t npeople;   // row width: SampleNames::count + 16
 extern int32_t capacity;  // rows allocated: --nvar, doubled by each growth
 void allocate();          // for the current SampleNames::count and --nvar; prints two lines
-void grow();              // doubles capacity, keeping the rows; prints two lines
+void grow();              // doubles capacity, copying the rows in use; prints two lines
 }  // namespace GenotypeMatrix
 
 // Prints "Error allocating %d MB of memory\n" on standard output and exits with status 1.
@@ -52,7 +53,7 @@ extern GrowableArray<float> allele_freqs;  // minor-allele frequency per retaine
 // with the same stored name. Entry 0 is never a chromosome; entry k covers
 // variants cumulative[k - 1] .. cumulative[k] - 1.
 namespace ChromosomeTable {
-extern int32_t count;  // chromosomes so far; chromosomes + 1 after the input
+extern int32_t count;  // chromosomes so far; after the input chromosomes + 1, or 0 if none
 extern std::vector<int32_t>& cumulative;  // 256 entries, grown for more chromosomes
 extern std::vector<int32_t>& markers;
 // Closes chromosome k with its marker count: markers[k] = n and

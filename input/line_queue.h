@@ -9,7 +9,7 @@
 struct ThreadSlot;
 struct Job;
 
-constexpr int32_t kLineBufferSize = 3000000;  // bytes of a line buffer, newline included
+constexpr int32_t kLineBufferSize = 3000000;  // initial bytes of a line buffer
 constexpr int32_t kLineQueueSize = 512;
 constexpr int32_t kLineQueueMaxFill = 510;
 

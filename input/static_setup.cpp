@@ -1,6 +1,7 @@
-// Every shared global that needs construction is defined here, in one
-// translation unit, so that it is built before main in this fixed order and
-// destroyed at exit in the reverse order of its exit handler's registration.
+// The shared globals that need construction are defined here, in one
+// translation unit, so that they are built before main in this fixed order
+// and destroyed at exit in the reverse order. (ChromosomeTable's vectors are
+// built in genotype_store.cpp and never destroyed.)
 #include <xmmintrin.h>
 
 #include <ios>

@@ -1,5 +1,7 @@
-// The fixed table of 32 worker thread slots. Each slot's thread sleeps on its
-// pipe; a token 1 runs the oldest job of its list, a token -1 ends the thread.
+// The fixed table of 32 worker thread slots; the driver starts a thread on
+// the first --cpu + 2 (0 splits lines, 1 reads the VCF, the rest scan pairs).
+// Each slot's thread sleeps on its pipe; a token 1 runs the oldest job of its
+// list, a token -1 ends the thread.
 #pragma once
 #include <pthread.h>
 #include <atomic>

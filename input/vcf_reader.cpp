@@ -65,7 +65,7 @@ LineTokens* tokens = nullptr;
 
 // Each sample's genotype sum on the line being read. Never destroyed: an
 // input error ends the process from the main thread while this thread may
-// still be reading lines it has queued.
+// still be reading queued lines.
 std::vector<uint8_t>& call_sums = *new std::vector<uint8_t>();
 
 std::vector<int32_t> sample_selected;
@@ -230,7 +230,7 @@ void read_data_line(int32_t ntok, bool sums_ready) {
   GenotypeTally tally = pack_genotypes(row, call_sums.data(), samples);
 
   // Single-precision frequency, widened; a variant without a called
-  // genotype has none and is rejected by the frequency test.
+  // genotype has none and is always rejected.
   double maf = 0.0;
   bool rejected = tally.called == 0;
   if (!rejected) {
@@ -240,7 +240,8 @@ void read_data_line(int32_t ntok, bool sums_ready) {
     if (maf > RunSettings::max_maf || RunSettings::min_maf > maf) rejected = true;
   }
   if (tally.missing > max_missing_count) rejected = true;
-  // One draw for every line that gets here, whatever the tests above decided.
+  // With --thin, one draw for every line that gets here, whatever the tests
+  // above decided.
   if (RunSettings::thin_level > 0 && lrand48() % 1024 > RunSettings::thin_level) rejected = true;
 
   if (rejected) {
@@ -250,8 +251,6 @@ void read_data_line(int32_t ntok, bool sums_ready) {
   record_retained_variant(pos, column[0], maf);
 }
 }  // namespace
-
-bool read_fixed_width_calls = true;
 
 void start_vcf_reading() {
   variants_read.store(0, std::memory_order_release);
@@ -279,7 +278,7 @@ void process_vcf_line(char* line, int32_t length) {
   // before it is known to qualify.
   const int32_t samples = SampleNames::count;
   const int64_t calls_at = length - 4 * static_cast<int64_t>(samples);
-  if (read_fixed_width_calls && samples > 0 && calls_at > 0 && line[calls_at - 1] == '\t' &&
+  if (samples > 0 && calls_at > 0 && line[calls_at - 1] == '\t' &&
       fixed_width_sums(line + calls_at, samples, call_sums.data()) &&
       tokens->split_tab_columns(line, static_cast<int32_t>(calls_at), kFixedColumns)) {
     read_data_line(samples + kFixedColumns, true);

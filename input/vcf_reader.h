@@ -14,12 +14,10 @@ void mark_selected_samples();
 // input (no variant kept, no column-header line seen, a fresh allele_freqs).
 void start_vcf_reading();
 // Parses one line of length bytes (its newline included) in place; the
-// buffer must have one byte more. Ends the process on a format error.
+// buffer must have one byte more. Ends the process on a format error. Data
+// lines whose sample columns are all three-character calls ("0/1", "1|1",
+// "./.") take a faster reading with the same results.
 void process_vcf_line(char* line, int32_t length);
-// Data lines whose sample columns are all three-character calls ("0/1",
-// "1|1", "./.") take a faster reading with the same results; false sends
-// every line through the general reading (for tests).
-extern bool read_fixed_width_calls;
 // Closes the last chromosome, prints the per-chromosome summary and sets
 // GenotypeMatrix::nvars to the number of retained variants.
 void finish_vcf_input();

@@ -23,7 +23,8 @@ const char* name_of_id(int32_t id) { return id_to_name[id].c_str(); }
 
 void init_missing_codes() {
   intern_name("0");
-  // Both missing-value codes read as 0, and -9 reads back as the code "0".
+  // "-9" reads as number 0 (also "0"'s number when "0" was the first name
+  // interned), and number -9 reads back as "0".
   name_to_id["-9"] = 0;
   id_to_name[-9] = std::string(1, '0');  // not = "0": GCC 12 -O3 reports a false -Wrestrict
 }

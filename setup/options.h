@@ -1,6 +1,6 @@
 // The command-line object: the argument words with a consumed flag each,
-// option lookup with a fixed number of values, and --script files whose
-// words are appended after the last argument.
+// option lookup with a fixed number of values, and the --script file (the
+// last one named) whose words are appended after the last argument.
 #pragma once
 #include <string>
 #include <vector>

@@ -1,5 +1,5 @@
-// The texts main prints around the analysis: the start-up banner, the
-// "Options in effect" echo, the .options file content and the total time.
+// The texts around the analysis: the start-up banner, the "Options in
+// effect" echo, the .options file content and the total-time line.
 #pragma once
 #include <sys/time.h>
 

@@ -42,7 +42,7 @@ namespace {
 using namespace RunSettings;
 
 constexpr int32_t kMaxCpu = 30;                   // 32 thread slots, two for the input stages
-constexpr long kMaxBufferSize = INT32_MAX / 33;   // the block ring's 33 blocks must fit an int32
+constexpr long kMaxBufferSize = INT32_MAX / 33;   // a slot's 33 blocks stay within the int32 range
 constexpr size_t kMaxTextLength = kTextSize - 1;  // text settings keep a terminating NUL
 constexpr size_t kMaxOutputPrefixLength = 246;    // longest prefix the report file names allow
 
@@ -62,7 +62,7 @@ WholeNumber read_whole_number(const char* text) {
 
 int32_t to_int32(const char* text) { return static_cast<int32_t>(read_whole_number(text).number); }
 
-// --thin keeps value x 1024 out of 1024; the product must truncate to an int32.
+// --thin sets thin_level to value x 1024, truncated; the product must fit an int32.
 bool thin_product_fits(double product) {
   return product > static_cast<double>(INT32_MIN) - 1.0 &&
          product < static_cast<double>(INT32_MAX) + 1.0;
@@ -104,7 +104,7 @@ void check_whole_number(const char* option, const std::optional<std::string>& wo
   }
 }
 
-// Refuses, in option-table order, the first value the rest of the run cannot serve.
+// Refuses, in lookup order, the first value the rest of the run cannot serve.
 void refuse_unservable_values(const GivenWords& given) {
   check_text_length("--file", given.file, kMaxTextLength);
   check_text_length("--ped", given.ped, kMaxTextLength);
@@ -149,7 +149,7 @@ void take_whole_number(options& opts, const char* name, std::optional<std::strin
 void apply_options(options& opts) {
   GivenWords given;
   const char* const* value = opts.value;
-  // Fixed lookup order: where two options write one setting, the later row wins.
+  // Fixed lookup order: where two options write one setting, the later lookup wins.
   take_text(opts, "--file", given.file, input_path);
   take_text(opts, "--ped", given.ped, input_path);
   take_text(opts, "--out", given.out, output_prefix);

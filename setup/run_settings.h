@@ -1,6 +1,6 @@
-// Process-wide run settings: one global per option, defaults in static data.
-// Written by the entry point while it parses the command line, before any
-// worker thread exists; read without locks afterwards.
+// Process-wide run settings, defaults in static data. Written by
+// apply_options before any worker thread exists and read without locks
+// afterwards; only people_count is written later, by the VCF reader.
 #pragma once
 #include <cstdint>
 
@@ -14,7 +14,7 @@ extern char input_path[kTextSize];     // input VCF file; "(nofile)"
 extern char output_prefix[kTextSize];  // prefix of every output file; "palvane"
 extern int32_t buffer_size;            // bytes per input block; 65536
 extern int32_t thread_count;           // slots started: --cpu + 2; 6
-extern int32_t people_count;           // replaced by the input's sample count; 102
+extern int32_t people_count;           // set to the sample count by each data line; unread; 102
 extern double ibd1_threshold;          // fraction (mode 0) or markers (mode 1); 0.002
 extern double ibd2_threshold;          // same units; 0.001
 extern int32_t threshold_mode;         // 0 fractions, 1 markers, 2 estimated; 2
@@ -23,7 +23,7 @@ extern double report_threshold;        // lowest IBD1+IBD2 with a row; -999
 extern double min_maf;                 // -1 = no announced filter; 0.06
 extern double max_maf;                 // 32768
 extern int32_t min_distance;           // bp from previous kept variant; 0 = off
-extern int32_t thin_level;             // keep share out of 1024; <= 0 = off
+extern int32_t thin_level;             // keep when lrand48() % 1024 <= it; <= 0 = off
 extern float max_missing_rate;         // 0.02f
 extern int32_t variant_capacity;       // initial genotype matrix rows; 200000
 extern int32_t report_segments;        // 1 = write .segments lines
@@ -35,7 +35,6 @@ extern int32_t subset_flag;            // 1 = a --subset list was given
 extern IdTable* subset_table;          // the --subset list, never freed
 }  // namespace RunSettings
 
-// Looks every option of the option table up in its fixed order and writes the
-// RunSettings (reads the --subset file when present). Ends the process on a
-// refused value.
+// Looks every option up in a fixed order and writes the RunSettings (reads
+// the --subset file when present). Ends the process on a refused value.
 void apply_options(options& opts);
