@@ -32,7 +32,7 @@ struct Genotypes {
     for (int32_t v = 0; v < kVariants; ++v) codes[v] = allele(v) + allele(v);
     return codes;
   }
-  // A sibling of `other`: stretches of a few thousand variants sharing two
+  // A sibling of `other`: stretches of 2,000 to 20,000 variants sharing two
   // alleles (a quarter), one allele (a half) or none.
   std::vector<int> sibling(const std::vector<int>& other) {
     std::vector<int> codes(kVariants);
@@ -69,7 +69,8 @@ struct PairRows {
     b = pack_codes(second);
     for (int i = 0; i < kRowsA; ++i)
       a.push_back(pack_codes(siblings ? g.sibling(second) : g.person()));
-    // 22 chromosomes of uneven, mostly odd sizes.
+    // 22 chromosomes of uneven sizes; all but the last end on an odd variant
+    // count, inside a byte.
     cumulative.push_back(0);
     for (int k = 1; k <= 22; ++k)
       cumulative.push_back(static_cast<int32_t>(int64_t{kVariants} * k * (45 - k) / (22 * 23)) | 1);

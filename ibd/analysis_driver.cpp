@@ -1,5 +1,5 @@
-// The analysis driver: runs the whole analysis on the main thread, from the
-// creation of the report files to their last write.
+// The analysis driver: drives the whole analysis from the main thread, from
+// the creation of the report files to their last write.
 #include "ibd/analysis_driver.h"
 #include "setup/run_messages.h"
 

@@ -20,13 +20,14 @@ struct PairScanContext {
   int32_t count_y = 0;
   int32_t longest_ibs1 = 0;
   int32_t longest_ibs2 = 0;
-  int32_t present_count[256];  // unpacked from pair_ibs_table; no scan reads them
+  int32_t present_count[256];  // entries 0-254 unpacked from pair_ibs_table; no scan reads them
   int32_t ibs1_count[256];
   int32_t ibs2_count[256];
 };
 
 // Scans samples a and b over nvars retained variants and writes the pair's
-// row (when it passes the report threshold) and, with --segments, its segment lines.
+// row (when it passes the report threshold) and, with --segments, its segment
+// lines (the strict mode has none).
 void scan_pair(PairScanContext* context, int32_t nvars, int32_t a, int32_t b);
 void scan_pair_merging(PairScanContext* context, int32_t nvars, int32_t a, int32_t b);
 

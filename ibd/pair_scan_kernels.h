@@ -80,7 +80,8 @@ bool scan_kernel_supported(ScanKernel kernel);
 const char* scan_kernel_name(ScanKernel kernel);
 ScanKernel best_scan_kernel();
 TolerantBatchScan tolerant_batch_kernel(ScanKernel kernel);
-// The kernel that scan_pairs uses now.
+// The kernel that scan_pairs uses now for a tolerant batch of 4 pairs or more
+// (smaller batches take the plain kernel).
 ScanKernel active_scan_kernel();
 // Test hook: makes scan_pairs use `kernel` (which must be supported) until
 // reset_scan_kernel. Call it only while no pair worker runs.

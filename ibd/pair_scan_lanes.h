@@ -2,8 +2,9 @@
 // every byte pair, and the lane book-keeping they leave to portable code.
 //
 // The vector files call only the out-of-line functions declared here and
-// instantiate no template of their own, so that no inline function compiled
-// for a wider instruction set can stand in for the portable one at link time.
+// emit no inline function or template with external linkage, so that nothing
+// compiled for a wider instruction set can stand in for the portable copy at
+// link time.
 #pragma once
 #include <cstdint>
 
@@ -14,7 +15,7 @@
 // when the code is below 8, and t2 = 2 only in the code 10.
 constexpr int32_t kStepCodeT1Shift = 2;
 
-// The step code of bytes A and B (0..15) in four 16-entry look-ups:
+// The step code of bytes A and B (0..15) in five 16-entry look-ups:
 //   S = kStepSumA[A] + kStepSumB[B] holds a sum per variant, the first
 //   variant's in the high nibble and the second's in the low one; each sum
 //   tells the variant's class (0 IBS2, 1 IBS1 only, 2 neither);

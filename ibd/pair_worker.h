@@ -1,4 +1,5 @@
-// The pair worker job and the tables it sets up.
+// The pair worker job, the split of the pairs among the workers, and the
+// pair IBS table that palvane_main builds before the analysis.
 #pragma once
 #include <semaphore.h>
 
