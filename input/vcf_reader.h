@@ -13,10 +13,11 @@ void mark_selected_samples();
 // without the queue. start_vcf_reading sets the reader's state up for a new
 // input (no variant kept, no column-header line seen, a fresh allele_freqs).
 void start_vcf_reading();
-// Parses one line of length bytes (its newline included) in place; the
-// buffer must have one byte more. Ends the process on a format error. Data
-// lines whose sample columns are all three-character calls ("0/1", "1|1",
-// "./.") take a faster reading with the same results.
+// Parses one line of length bytes in place. A line that does not end in a
+// newline (every queued line does) needs one byte more in its buffer, for its
+// last token's NUL. Ends the process on a format error. Data lines whose
+// sample columns are all three-character calls ("0/1", "1|1", "./.") take a
+// faster reading with the same results.
 void process_vcf_line(char* line, int32_t length);
 // Closes the last chromosome, prints the per-chromosome summary and sets
 // GenotypeMatrix::nvars to the number of retained variants.
