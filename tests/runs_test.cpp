@@ -67,8 +67,9 @@ Input with(Input input, std::function<void(const TempDir&)> more) {
 // chromosome "2" g = 301 ... 550 at 1000, 2000, ... bp. A = B = C = 0/1 except:
 // C = 1/1 at g = 20, 40, 60, 80, 100 and 400 ... 408 step 2 (an IBS2 break
 // only); A = B = 0/0 and C = 1/1 at g = 200 ... 206 step 2, 300 and 550 (an
-// IBS2 and an IBS1 break). The filters drop two more lines: a second missing
-// call (after g = 150) and no alternative allele (after g = 450).
+// IBS2 and an IBS1 break). The filters drop two more lines: one where A and B
+// are missing too (after g = 150), and one with no call of the alternative
+// allele (after g = 450).
 Input four() { return data("four_samples.vcf"); }
 
 // The options that fix both thresholds (IBD1 100 markers, IBD2 120) and admit D.
@@ -127,14 +128,15 @@ std::vector<Case> cases() {
       // each kind per chromosome, closed at its end: segments 2-298 and
       // 302-548. A-C, chromosome 1: the IBS2 run ends at its fifth break
       // (variant 100) at 92; the IBS1 run takes breaks at 200-206 (penalty 70,
-      // 139, 208, 277) and ends at 200: segment 8-204; at the end the IBS1 run
-      // is 92, the IBS2 run 190 (112-298). Chromosome 2: byte 150 breaks both;
-      // the fifth IBS2 break (406) ends a run of 98; at the end the IBS1 run is
-      // 248 (304-548), the IBS2 run 140 (412-548). Merging scan, A-C: no IBS2
-      // runs merge; the IBS1 run ends at 200 at 200 (2-198); only the last IBS2
-      // run (140) passes 120. Strict scan: runs go on across the chromosomes,
-      // so pairs that match everywhere have one run of 550 of each kind; A-C
-      // gets the merging scan's figures.
+      // 139, 208, 277) and ends at the fourth as a run of 200: segment 8-204;
+      // at the end the IBS1 run is 92, the IBS2 run 190 (112-298). Chromosome
+      // 2: byte 150 breaks both; the fifth IBS2 break (406) ends a run of 98;
+      // at the end the IBS1 run is 248 (304-548), the IBS2 run 140 (412-548).
+      // Merging scan, A-C: no IBS2 runs merge; the IBS1 run ends at variant
+      // 200 as a run of 200 (2-198); only the last IBS2 run (140) passes 120.
+      // Strict scan: runs go on across the chromosomes, so pairs that match
+      // everywhere have one run of 550 of each kind; A-C gets the merging
+      // scan's figures in .ibd; the strict scan writes no segment lines.
       {"FourTolerant", four(), fixed({"--segments", "--error", "2"}), 0},
       {"FourMerging", four(), fixed({"--segments", "--error", "1"}), 0},
       {"FourStrict", four(), fixed({"--segments", "--error", "0"}), 0},
@@ -157,8 +159,8 @@ std::vector<Case> cases() {
       {"FourTinyBlocks", data("inputs/FourNoLastNewline.bgz"),
        fixed({"--segments", "--buffer", "2"}), 0},
       {"FourLongLine", data("inputs/FourLongLine.bgz"), fixed({"--segments"}), 0},
-      // A line of 7,000,000 bytes in one block of 8,000,000: the line buffer
-      // grows past twice its size at once.
+      // A line of 7,000,042 bytes (an INFO of 7,000,000) in one block of
+      // 8,000,000: the line buffer grows past twice its size at once.
       {"FourLongerLine", data("inputs/FourLongerLine.vcf.gz"), fixed({"--buffer", "8000000"}), 0},
       // A matrix that grows, odd sizes included.
       {"FourMatrixGrows", four(), fixed({"--segments", "--nvar", "100"}), 0},
@@ -187,7 +189,8 @@ std::vector<Case> cases() {
       {"FourScript", with(four(), [](const TempDir& d) {
          write_file(d.file("in.script"), "  --segments\t--cpu 1\r\n--buffer\v999\n--error \"1#\"");
        }), fixed({"--nvar", "7", "--script", "in.script"}), 0},
-      // Reports replace what their names point at; a folder in the way fails the run.
+      // Reports replace a link or a read-only file at their names (the link's
+      // target stays as it was); a folder in the way fails the run.
       {"FourReportsReplaceLinks", with(four(), [](const TempDir& d) {
          write_file(d.file("target"), "kept\n");
          symlink("target", d.file("out.ibd").c_str());
@@ -207,7 +210,8 @@ std::vector<Case> cases() {
        }), {"--vcf", "in.d"}, 1},
 
       // Broken and unusual inputs. Those in tests/data/inputs are described
-      // here; most are cohorts of the shape of Retained500.
+      // here (Empty.vcf has no bytes); most follow Retained500's rule with other
+      // counts of samples and lines. Here and below, data lines count from 0.
       {"EmptyFile", data("inputs/Empty.vcf"), {}, 2},
       {"NotVcfText", data("bad/not_vcf.txt"), {}, 1},
       {"BinaryGarbage", data("bad/binary_garbage.bin"), {}, 1},
@@ -219,10 +223,11 @@ std::vector<Case> cases() {
       {"OneColumnTooMany", data("bad/one_column_too_many.vcf"), {}, 2},
       {"OneColumnTooFew", data("bad/one_column_too_few.vcf"), {}, 2},
       {"FormatNotGt", data("bad/format_not_gt.vcf"), {}, 1},
-      // A data line of the nine fixed columns alone, FORMAT "DP": the FORMAT test comes first.
+      // 2 samples; line 1 has the nine fixed columns alone, FORMAT "DP": the
+      // FORMAT test comes first.
       {"NineColumnsNotGt", data("inputs/NineColumnsNotGt.vcf"), {}, 1},
-      // Cohorts of 3 samples that pass the filters (sample s of variant v is
-      // called 0/0, 0/1 or 1/1 as (s + v) % 3 is 0, 1 or 2).
+      // Cohorts of 3 samples that pass the filters: sample s on line v is
+      // called 0/0, 0/1 or 1/1 as (s + v) % 3 is 0, 1 or 2, at 1000 (v + 1) bp.
       {"Retained499", data("inputs/Retained499.vcf.gz"), {}, 2},
       {"Retained500", data("inputs/Retained500.vcf.gz"), {}, 0},
       // 3000 variants as gzip, cut in half.
@@ -256,21 +261,24 @@ std::vector<Case> cases() {
       {"MoreThan30000Columns", data("inputs/MoreThan30000Columns.vcf.gz"), {}, 2},
       {"MoreThan30000Samples", data("inputs/MoreThan30000Samples.vcf.gz"), {"--nvar", "4"}, 2},
       // 4 samples; every odd line ends in a haploid call. CR line ends ("1\r")
-      // read as LF ones; --pair finds the last sample, whose name has no CR.
+      // read as LF ones; --pair finds the last sample, though the header's CR
+      // follows its name.
       {"CrlfLines", data("inputs/CrlfLines.vcf.gz"), {"--pair", "S0", "S3"}, 0},
       {"CrlfLinesAllPairs", data("inputs/CrlfLines.vcf.gz"), {}, 0},
-      // 4 samples named with 3000 characters: rows and segment lines longer
+      // 4 samples with names of 3002 characters: rows and segment lines longer
       // than any fixed line buffer.
       {"LongSampleNames", data("inputs/LongSampleNames.vcf.gz"),
        {"--segments", "--ibs1markers", "100", "--ibs2markers", "100"}, 0},
       // 300 chromosomes of two variants each, more than the first table holds.
       {"ManyChromosomes", data("inputs/ManyChromosomes.vcf.gz"), {}, 0},
-      // Chromosomes "-", "scaffold_12", "scaffold_13" (agreeing on 7
-      // characters), "chr1", "chr10", "chr1" again, 100 lines each.
+      // Chromosomes "-", "scaffold_12", "scaffold_13" (the same in the 7
+      // characters palvane keeps: one chromosome), "chr1", "chr10", "chr1"
+      // again, 100 lines each.
       {"ChromosomeNames", data("inputs/ChromosomeNames.vcf.gz"),
        {"--segments", "--ibs1markers", "30", "--ibs2markers", "30"}, 0},
       // 70 samples drawn from a hash of sample and variant, so that no two
-      // agree by chance; samples 60 ... 69 copy samples 0 ... 9, across the
+      // share a long IBS2 run by chance (some pass 0.5 through IBD1 all the
+      // same); samples 60 ... 69 copy samples 0 ... 9, across the
       // 64-sample tiles of the transposition. 2415 pairs: a progress line at
       // the worker's 2000th pair, and the pairs dealt after it.
       {"SeventySamples", data("inputs/SeventySamples.vcf.gz"),
@@ -283,7 +291,9 @@ std::vector<Case> cases() {
       // one call. Line 5 misses one call (kept), line 6 two.
       {"MissingCountRounds", data("inputs/MissingCountRounds.vcf.gz"),
        {"--missing", "0.02", "--cpu", "0"}, 0},
-      // Line 8 misses 24 of 25 calls: kept when the rate's count leaves int32.
+      // A rate whose count leaves int32 admits any number of missing calls (a
+      // negative count would reject every line). Line 8 misses 24 of 25 calls;
+      // its one call, 1/1, fails the frequency filter.
       {"MissingRateNotANumber", data("inputs/MissingRateNotANumber.vcf.gz"),
        {"--missing", "nan", "--cpu", "0"}, 0},
       // Frequencies in single precision against double bounds, 50 samples in
@@ -308,7 +318,8 @@ std::vector<Case> cases() {
       // full under the reports (no room, room for part of them), and a read
       // error half-way through the input.
       {"FourWritesCut", four(), fixed({"--segments"}), 0, kExact, {"PALVANE_WRITES_CUT=1"}},
-      // 80 samples, 600 variants; 20 samples, 2000 variants plain, as gzip and BGZF.
+      // DiskFull: 80 samples, 600 variants. ReadError: 20 samples, 2000
+      // variants plain, 20,000 as gzip and as BGZF.
       {"DiskFull", data("inputs/DiskFull.vcf.gz"), {"--segments"}, 1, kExact,
        {"PALVANE_DISK_ROOM=0"}},
       {"DiskFullPartWay", data("inputs/DiskFull.vcf.gz"), {"--segments"}, 1, kExact,
