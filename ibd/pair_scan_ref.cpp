@@ -66,7 +66,7 @@ PairScanTotals scan_merging_ref(const uint8_t* row_a, const uint8_t* row_b,
         run2 = 0;
       }
       run1 += t1;
-      // IBS1 runs end at every break, whatever the threshold (also below -3).
+      // IBS1 runs end at every break, whatever the threshold (also a negative one).
       if (t1 < 2) {
         ibd1.close(run1, 2 * v, k);
         run1 = 0;

@@ -112,8 +112,8 @@ TEST(GenotypeStore, SizesInMegabytesBeyondInt32AndAllocationFailure) {
       testing::ExitedWithCode(1), "^Error allocating 5 MB of memory\n$");
 }
 
-// The process-wide name registry: numbers from 0, the missing codes "0" and
-// "-9" sharing one number, names of unknown numbers left empty.
+// The process-wide name registry: numbers from 0, the missing code "-9"
+// reading as number 0 and number -9 as "0", names of unknown numbers left empty.
 TEST(GlobalIdMaps, InternNumbersNamesAndSharesTheMissingCodes) {
   EXPECT_EQ(max_name_length(), 3);
   EXPECT_STREQ(name_of_id(5), "");

@@ -15,8 +15,9 @@
 namespace {
 
 // Random lines of every length around the 64-byte chunks: the chunked split
-// gives the plain split's tokens and NULs; the tab-column split accepts
-// exactly the lines of non-empty tab-ended columns and then records them as
+// gives the plain split's tokens and NULs; the tab-column split, asked for
+// the right count of columns, one fewer or one more, accepts exactly the
+// lines of that many non-empty tab-ended columns and then records them as
 // split does, else writes nothing.
 TEST(LineTokens, ChunkedAndTabColumnSplitsMatchThePlainOne) {
   const char alphabet[] = {' ', '\t', '\n', 'a', '0', '/', '\0', '\r'};
@@ -92,7 +93,7 @@ TEST(FixedWidthSums, KernelsAgreeOnCommonCallsAndNearMisses) {
       ASSERT_EQ(plain[s], fast[s]);
     }
   }
-  EXPECT_GT(accepted, 3000);  // some changes keep the layout ('0' for an allele)
+  EXPECT_GT(accepted, 3000);  // many changes keep the layout (an allele byte, '/' for '|')
 }
 
 }  // namespace

@@ -63,8 +63,8 @@ TEST(PlainScans, HandBuiltRows) {
       // outlives four and ends at the fifth; the count starts afresh.
       {"fifth IBS2 break", 2, 400, {0, 400}, 1000, 10, {}, {41, 101, 161, 221, 281, 341},
        {{2, 1, 5, 278}, {2, 1, 285, 398}}, 400, 277},
-      // Merging IBS1 runs end at every break, on either variant of a byte,
-      // even empty ones below a threshold of -3.
+      // Merging IBS1 runs end at every break, on either variant of a byte;
+      // under a negative threshold even an empty run is a segment.
       {"merging, T1 -5", 1, 60, {0, 60}, -5, 1000, {20, 22, 41}, {},
        {{1, 1, 2, 18}, {1, 1, 24, 20}, {1, 1, 25, 38}, {1, 1, 44, 58}}, 20, 20},
       // Runs stop at chromosome ends; the odd last variant is not scanned.
@@ -101,7 +101,8 @@ TEST(PlainScans, StrictScanRunsAcrossChromosomesAndLeavesTheOddLastVariantOut) {
   const int32_t ends[] = {0, 50, 101};
   EXPECT_EQ(scan_strict_ref(same.data(), same.data(), {ends, 3, 101, 10, 10}),
             (PairScanTotals{100, 100, 1, 1, 100, 100}));
-  // IBS0 on variant 31 ends both runs at 31; variant 61 one apart ends the IBS2 run at 29.
+  // IBS0 on variant 31 ends both runs, 31 variants long; variant 61, one
+  // apart, ends an IBS2 run of 29.
   std::vector<int> b(100, 0);
   b[31] = 2;
   b[61] = 1;
@@ -147,7 +148,8 @@ std::vector<std::vector<uint8_t>> draw_rows(std::mt19937& rng, int32_t nvars, in
   return rows;
 }
 
-// Rows of every length around the chunk sizes, a few long ones (and one with
+// Rows of random lengths up to 1500 variants, across many chunk ends, a few
+// long ones (and one with
 // whole-chromosome runs of a sample with itself far beyond 16 bits), 0 to 5
 // chromosomes with random (often odd) ends, thresholds around the byte and
 // 16-bit edges and batches of 1 to 64 pairs: totals field for field and

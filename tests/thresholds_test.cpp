@@ -78,7 +78,7 @@ TEST(IbsThresholds, ScaleModesAndTheInt32Clamp) {
     printed([&](FILE*) { apply_threshold_mode(s, 100000, &t); });
     EXPECT_EQ(std::pair(t.ibd1, t.ibd2), std::pair(ibd1, ibd2)) << s.mode << " " << s.ibd2;
   }
-  MarkerThresholds t{101, 7};  // a floor of 2e13 markers
+  MarkerThresholds t{101, 7};  // a floor of about 2.2e13 markers
   printed([&](FILE* out) { apply_genome_size_floor(2000000000, 1.5, &t, out); });
   EXPECT_EQ(std::pair(t.ibd1, t.ibd2), std::pair(INT_MAX, INT_MAX / 6));
   const std::pair<double, int32_t> values[] = {

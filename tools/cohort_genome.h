@@ -24,7 +24,8 @@ inline constexpr uint64_t kMaxChromosomeLength = 250'000'000;
 inline constexpr double kBasePairsPerMorgan = 1e8;
 
 // Lengths uniform in 100..250 Mb; the variants shared out in proportion to
-// length (the cumulative share rounded down, so the counts add up exactly).
+// length (the cumulative share rounded down, so the counts add up exactly);
+// then a length below 2 bp a variant is raised to it.
 inline std::vector<Chromosome> build_chromosomes(int count, uint64_t variants, Random& layout) {
   std::vector<Chromosome> chromosomes(count);
   unsigned __int128 total_length = 0;

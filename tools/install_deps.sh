@@ -1,6 +1,7 @@
 #!/bin/sh
-# Installs what palvane needs to build, test and benchmark on Debian 12,
-# skipping the packages that are already there.
+# Installs what palvane needs on Debian 12 to build, test, benchmark and fuzz
+# with libFuzzer (tools/fuzz.sh afl also needs afl++), skipping the packages
+# that are already there.
 set -e
 packages="g++ cmake ninja-build pkg-config libhts-dev zlib1g-dev libgtest-dev libbenchmark-dev tabix time clang libclang-rt-14-dev"
 missing=""

@@ -3,8 +3,10 @@
 // Founders draw each allele from the variant's allele frequency; each child
 // copies one haplotype from each parent, recombined at crossovers placed as a
 // Poisson process (1 cM per Mb). Genotypes are printed phased ("0|1"), with
-// "./." for a missing call. The same arguments give the same bytes on every
-// machine: all randomness comes from the seeded generator of cohort_random.h.
+// "./." for a missing call. The same arguments give the same VCF text on every
+// machine (and, with the same htslib, the same compressed bytes): all
+// randomness comes from the seeded generator of cohort_random.h, and floating
+// point is never contracted (see CMakeLists.txt).
 #include <htslib/bgzf.h>
 
 #include <cerrno>
