@@ -14,7 +14,7 @@ extern char input_path[kTextSize];     // input VCF file; "(nofile)"
 extern char output_prefix[kTextSize];  // prefix of every output file; "palvane"
 extern int32_t buffer_size;            // bytes per input block; 65536
 extern int32_t thread_count;           // slots started: --cpu + 2; 6
-extern int32_t people_count;           // set to the sample count by each data line; nothing reads it; 102
+extern int32_t people_count;           // sample count, set by each data line; never read; 102
 extern double ibd1_threshold;          // fraction (mode 0) or markers (mode 1); 0.002
 extern double ibd2_threshold;          // same units; 0.001
 extern int32_t threshold_mode;         // 0 fractions, 1 markers, 2 estimated; 2
