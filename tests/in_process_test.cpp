@@ -3,7 +3,6 @@
 // past the int32 range, and code that no run uses.
 #include <gtest/gtest.h>
 #include <sys/time.h>
-#include <unistd.h>
 
 #include <random>
 #include <string>
@@ -53,11 +52,10 @@ std::string random_vcf(std::mt19937& rng) {
 }
 
 TEST(ReaderModel, RandomVcfTextsAreStoredAsTheModelReadsThem) {
-  // The harness sends standard output to /dev/null for good; the test program
-  // gets it back afterwards, so that later results and the summary show.
-  fflush(stdout);
+  // The harness sends standard output to /dev/null for good (freopen flushes
+  // it first); the test program gets it back afterwards, so that later results
+  // and the summary show.
   const int saved_stdout = dup(STDOUT_FILENO);
-  ASSERT_GE(saved_stdout, 0);
   vcf_line_model_init(nullptr, nullptr);
   std::mt19937 rng(7);
   int64_t retained = 0;
@@ -68,8 +66,7 @@ TEST(ReaderModel, RandomVcfTextsAreStoredAsTheModelReadsThem) {
     retained += GenotypeMatrix::nvars;
   }
   fflush(stdout);
-  ASSERT_EQ(dup2(saved_stdout, STDOUT_FILENO), STDOUT_FILENO);
-  close(saved_stdout);
+  dup2(saved_stdout, STDOUT_FILENO);
   EXPECT_GT(retained, 20000);  // the texts reached the store, not only the model's refusals
 }
 

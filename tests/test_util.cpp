@@ -61,7 +61,6 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
   RunResult result{WEXITSTATUS(status), read_file(dir + "/.run_stdout"),
                    read_file(dir + "/.run_stderr")};
   result.status = result.status == 137 ? -1 : result.status;
-  std::filesystem::remove(dir + "/.run_stdout");
-  std::filesystem::remove(dir + "/.run_stderr");
+  for (const char* name : {"/.run_stdout", "/.run_stderr"}) std::filesystem::remove(dir + name);
   return result;
 }

@@ -151,8 +151,9 @@ AFL_INSTANCES=(
 )
 
 # Prints how many of the queue entries in $1 complete a run (status 0 and
-# rows in .ibd), and how many of those write segment lines, run with the plain
-# build and the options that follow.
+# rows in .ibd), how many of those write segment lines, and the statuses the
+# others end with (124: over 20 s), run with the command that follows: the
+# plain build, as the sanitizers change no status.
 count_completing() {
   local queue=$1
   shift
@@ -161,16 +162,22 @@ count_completing() {
       work=$1 input=${!#}
       shift
       dir=$(mktemp -d "$work/count.XXXXXX")
-      if timeout 20 "${@:1:$#-1}" --vcf "$input" --out "$dir/r" > /dev/null 2>&1 &&
-        (($(wc -l < "$dir/r.ibd") > 1)); then
+      timeout 20 "${@:1:$#-1}" --vcf "$input" --out "$dir/r" > /dev/null 2>&1
+      status=$?
+      if ((status != 0)); then
+        echo "$status"
+      elif (($(wc -l < "$dir/r.ibd") > 1)); then
         (($(wc -l < "$dir/r.segments") > 1)) && echo segments || echo rows
       else
-        echo other
+        echo "0 (no row)"
       fi
       rm -rf "$dir"' count "$WORK" "$@" |
-    awk '{ n[$1]++; all++ } END {
-      printf "%d of %d complete a run, %d of them with segment lines\n",
-        n["rows"] + n["segments"], all, n["segments"] }'
+    sort | uniq -c | awk '
+      { all += $1; label = $0; sub(/^ *[0-9]+ /, "", label) }
+      label == "rows" || label == "segments" { done += $1; if (label == "segments") seg = $1; next }
+      { other = other sprintf(", status %s: %d", label, $1) }
+      END { printf "%d of %d complete a run, %d of them with segment lines%s\n",
+        done, all, seg, other }'
 }
 
 # Runs every instance of AFL_INSTANCES at once, one per core (or all of them
@@ -195,8 +202,9 @@ run_afl() {
     # A run starts threads and polls in short sleeps, so it takes about 15 ms
     # (about 400 under the sanitizers); 5 s marks a hang.
     # shellcheck disable=SC2086  # options are words
+    # The instances share their finds every minute (AFL's default is 30).
     env "${affinity[@]}" AFL_SKIP_CPUFREQ=1 AFL_NO_UI=1 AFL_I_DONT_CARE_ABOUT_MISSING_CRASHES=1 \
-      AFL_FORKSRV_INIT_TMOUT=20000 AFL_SKIP_CRASHES=1 \
+      AFL_FORKSRV_INIT_TMOUT=20000 AFL_SKIP_CRASHES=1 AFL_SYNC_TIME=1 \
       afl-fuzz -V "$seconds" "$role" "$name" -i "$seeds" -o "$out" -x "$WORK/vcf.dict" -m none \
       -t 5000 -- "$ROOT/$dir/palvane" --vcf @@ --out "$WORK/afl-run-$name/r" --nvar 256 \
       --segments $options > "$WORK/afl-$name.log" 2>&1 &
