@@ -153,7 +153,8 @@ AFL_INSTANCES=(
 # Prints how many of the queue entries in $1 complete a run (status 0 and
 # rows in .ibd), how many of those write segment lines, and the statuses the
 # others end with (124: over 20 s), run with the command that follows: the
-# plain build, as the sanitizers change no status.
+# plain build, which is faster (what only the sanitizers see, AFL saves as a
+# crash of the sanitizer instance).
 count_completing() {
   local queue=$1
   shift
@@ -193,11 +194,9 @@ run_afl() {
   local affinity=()
   ((${#AFL_INSTANCES[@]} > $(nproc))) && affinity=(AFL_NO_AFFINITY=1)
   echo "AFL++: $seconds s, ${#AFL_INSTANCES[@]} instances, state in $out"
-  local row name dir options role pids=()
+  local row name dir options role=-M pids=()
   for row in "${AFL_INSTANCES[@]}"; do
     read -r name dir options <<< "$row"
-    role=-S
-    [[ $name == main ]] && role=-M
     mkdir -p "$WORK/afl-run-$name"
     # A run starts threads and polls in short sleeps, so it takes about 15 ms
     # (about 400 under the sanitizers); 5 s marks a hang.
@@ -209,6 +208,7 @@ run_afl() {
       -t 5000 -- "$ROOT/$dir/palvane" --vcf @@ --out "$WORK/afl-run-$name/r" --nvar 256 \
       --segments $options > "$WORK/afl-$name.log" 2>&1 &
     pids+=($!)
+    role=-S
   done
   for pid in "${pids[@]}"; do
     wait "$pid" || echo "afl-fuzz ended with status $? (see $WORK/afl-*.log)"
