@@ -149,8 +149,8 @@ std::vector<std::vector<uint8_t>> draw_rows(std::mt19937& rng, int32_t nvars, in
 }
 
 // Rows of random lengths up to 1500 variants, across many chunk ends, a few
-// long ones (and one with
-// whole-chromosome runs of a sample with itself far beyond 16 bits), 0 to 5
+// long ones (and one with whole-chromosome runs of a sample with itself far
+// beyond 16 bits), 0 to 5
 // chromosomes with random (often odd) ends, thresholds around the byte and
 // 16-bit edges and batches of 1 to 64 pairs: totals field for field and
 // segments in order, with and without segment lists.

@@ -56,22 +56,27 @@ build_libfuzzer() {
       >> "$WORK/build-fuzz.log" 2>&1 || { tail -n 20 "$WORK/build-fuzz.log"; exit 1; }
 }
 
+# The meta line and column-header line of a VCF of samples S1 ... S$1.
+vcf_header() {
+  printf '##fileformat=VCFv4.2\n#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT'
+  printf '\tS%d' $(seq "$1")
+  printf '\n'
+}
+
 # A VCF of `samples` samples and `variants` variants, 100 kb apart, that
 # completes a run: samples 1 and 2 carry the same two haplotypes (IBD2
 # throughout), sample 3 one of theirs over the first 80% of the variants
 # (an IBD1 segment that ends inside chromosome 1), the others none. With
 # `chroms` 2, the last 10% lie on chromosome 2. Every 40th line has a missing
-# call and every 40th (offset 20) no alternative allele, which the default
-# filters drop. Park-Miller draws give the same text under any awk.
+# call (of the last sample) and every 40th (offset 20) no alternative allele,
+# which the default filters drop. Park-Miller draws give the same text under any awk.
 related_vcf() {
   local samples=$1 variants=$2 chroms=${3:-1}
+  vcf_header "$samples"
   awk -v n="$samples" -v m="$variants" -v c="$chroms" '
     function draw() { x = (x * 16807) % 2147483647; return x / 2147483647 }
     BEGIN {
       x = 12345
-      printf "##fileformat=VCFv4.2\n#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT"
-      for (s = 1; s <= n; s++) printf "\tS%d", s
-      printf "\n"
       for (v = 0; v < m; v++) {
         chrom = c == 2 && v >= 0.9 * m ? 2 : 1
         if (chrom != last) { k = 0; last = chrom }
@@ -96,10 +101,8 @@ related_vcf() {
 # too few to analyse: short shapes for the reader.
 tiny_vcf() {
   local samples=$1 variants=$2
+  vcf_header "$samples"
   awk -v n="$samples" -v m="$variants" 'BEGIN {
-    printf "##fileformat=VCFv4.2\n#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT"
-    for (s = 1; s <= n; s++) printf "\tS%d", s
-    printf "\n"
     split("0/0 0/1 1/1 ./. 1|0 0", calls, " ")
     for (v = 0; v < m; v++) {
       printf "1\t%d\t.\tA\tG\t.\tPASS\t.\tGT", 1000 * (v + 1)
@@ -137,7 +140,7 @@ make_seeds() {
 # (the genotype matrix grows while reading) and --segments. Between them they
 # run the tolerant, merging and strict scans in both builds, on one worker and
 # on several; the instances that keep the default filters fuzz them too, the
-# others (--maf -1 --missing 1) keep every line that reads. The first runs as
+# others (--maf -1 --missing 1) keep every line with a called genotype. The first runs as
 # AFL's main instance.
 AFL_INSTANCES=(
   "main build-afl --cpu 1"
